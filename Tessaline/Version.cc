@@ -1,0 +1,1 @@
+#include "Tessaline/Version.h"
