@@ -5,7 +5,8 @@ function(tessaline_add_subdirectories dir)
   file(GLOB children LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*)
   list(SORT children)
   foreach(child ${children})
-    if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
+    get_filename_component(leaf ${child} NAME)
+    if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt AND NOT leaf STREQUAL "support")
       add_subdirectory(${child})
     endif()
   endforeach()
@@ -22,16 +23,17 @@ function(tessaline_library name)
 endfunction()
 
 # tessaline_test(NAME SOURCES... LIBS lib...): one GoogleTest program,
-# registered with CTest. Tests run with a private user and machine scope.
+# registered with CTest. Each program runs with its own temporary user and
+# machine scope (tests/support).
 function(tessaline_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} tl_testsupport GTest::gtest GTest::gtest_main GTest::gmock
+                        Threads::Threads)
   target_compile_definitions(${name} PRIVATE
     TESSALINE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TESSALINE_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "TESSALINE_TEST_SCOPES=1")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
 endfunction()
 
 # tessaline_benchmark(NAME SOURCES... LIBS lib...)
