@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "platform/base/CryptTypes.h"
+#include "platform/base/Errors.h"
 #include "platform/base/Types.h"
 
 struct HKEY__;

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
@@ -41,6 +43,37 @@ std::mutex& ConnectionsMutex() {
 std::map<Scope, std::unique_ptr<Database>>& Connections() {
   static std::map<Scope, std::unique_ptr<Database>> connections;
   return connections;
+}
+
+// A database file URI for PATH, every byte that could mean something in a URI
+// escaped.
+std::string FileUri(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (unsigned char c : path) {
+    if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_') {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    }
+  }
+  return uri;
+}
+
+// Opens a database this user may only read. A WAL database needs its -shm
+// file; when it is missing and this user cannot create it, no writer has the
+// database open, so it is opened as immutable (read straight from the file).
+int OpenReadOnly(const std::string& path, sqlite3** db) {
+  int rc = sqlite3_open_v2(path.c_str(), db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) return rc;
+  rc = sqlite3_exec(*db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) return SQLITE_OK;
+  sqlite3_close(*db);
+  *db = nullptr;
+  const std::string uri = FileUri(path) + "?immutable=1";
+  return sqlite3_open_v2(uri.c_str(), db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, nullptr);
 }
 
 }  // namespace
@@ -103,7 +136,7 @@ Database* Database::Get(Scope scope) {
     umask(old_mask);
     if (rc == SQLITE_OK) chmod(path.c_str(), file_mode);
   } else if (exists) {
-    rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    rc = OpenReadOnly(path, &db);
   } else {
     // Nothing to read and no right to create: an empty, read-only scope.
     rc = sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -116,7 +149,18 @@ Database* Database::Get(Scope scope) {
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   if (can_write) {
     sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    // A process killed between two transactions loses nothing committed;
+    // only a power failure can drop the last commits, never corrupt.
     sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    if (scope == Scope::kMachine) {
+      // Keep the -wal and -shm files when the last writer closes: users who
+      // may only read the machine scope cannot create them, and without them
+      // they could not read a WAL database at all.
+      int persist = 1;
+      sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+      // ...emptied when the last writer closes, so readers find it clean.
+      sqlite3_exec(db, "PRAGMA journal_size_limit=1048576", nullptr, nullptr, nullptr);
+    }
   }
   sqlite3_exec(db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
   auto database = std::unique_ptr<Database>(new Database(scope, db, can_write));
@@ -157,6 +201,49 @@ DWORD Database::Transaction(const std::function<DWORD()>& fn) {
   }
   (void)Exec("ROLLBACK");
   return error;
+}
+
+DWORD Database::SchemaVersion(std::string_view module, int64_t* version) {
+  *version = 0;
+  Statement table(*this, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'tessaline_schema'");
+  int rc = table.Step();
+  if (rc == SQLITE_DONE) return ERROR_SUCCESS;
+  if (rc != SQLITE_ROW) return ErrorFromSqlite(rc);
+  Statement query(*this, "SELECT version FROM tessaline_schema WHERE module = ?1");
+  query.Bind(1, module);
+  rc = query.Step();
+  if (rc == SQLITE_ROW) *version = query.Int(0);
+  return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+}
+
+DWORD Database::EnsureSchema(std::string_view module, std::span<const char* const> migrations) {
+  if (std::find(current_modules_.begin(), current_modules_.end(), module) != current_modules_.end()) {
+    return ERROR_SUCCESS;
+  }
+  const auto target = static_cast<int64_t>(migrations.size());
+  int64_t version = 0;
+  DWORD error = SchemaVersion(module, &version);
+  if (error != ERROR_SUCCESS) return error;
+  if (version < target && !writable_) return version > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  for (int64_t step = version; step < target; ++step) {
+    error = Transaction([&]() -> DWORD {
+      DWORD e = Exec("CREATE TABLE IF NOT EXISTS tessaline_schema(module TEXT PRIMARY KEY, version INTEGER NOT NULL)");
+      if (e != ERROR_SUCCESS) return e;
+      int64_t now = 0;
+      e = SchemaVersion(module, &now);
+      if (e != ERROR_SUCCESS || now > step) return e;  // another process got there first
+      e = Exec(migrations[static_cast<size_t>(step)]);
+      if (e != ERROR_SUCCESS) return e;
+      Statement record(*this,
+                       "INSERT INTO tessaline_schema(module, version) VALUES (?1, ?2) "
+                       "ON CONFLICT(module) DO UPDATE SET version = excluded.version");
+      record.Bind(1, module).Bind(2, step + 1);
+      return ErrorFromSqlite(record.Step());
+    });
+    if (error != ERROR_SUCCESS) return error;
+  }
+  current_modules_.emplace_back(module);
+  return ERROR_SUCCESS;
 }
 
 Statement::Statement(Database& db, const char* sql) {

@@ -50,16 +50,28 @@ class Database {
   // Executes SQL without results; returns a Windows error number.
   DWORD Exec(const char* sql);
 
+  // Brings MODULE's tables in this scope up to date. MIGRATIONS[i] is the SQL
+  // that takes the module from version i to i + 1; the version reached is
+  // recorded in the scope, and each step runs in its own transaction, so
+  // several processes may call this at once. Cheap after the first call.
+  // Returns ERROR_SUCCESS when the tables are there (a newer version left by
+  // a newer program counts), ERROR_FILE_NOT_FOUND when the scope is
+  // read-only for this user and the module never created them (there is
+  // nothing to read), or the error of creating them.
+  DWORD EnsureSchema(std::string_view module, std::span<const char* const> migrations);
+
   ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
  private:
   Database(Scope scope, sqlite3* db, bool writable) : scope_(scope), db_(db), writable_(writable) {}
+  DWORD SchemaVersion(std::string_view module, int64_t* version);
   Scope scope_;
   sqlite3* db_;
   bool writable_;
   int transaction_depth_ = 0;
+  std::vector<std::string> current_modules_;  // schemas already found up to date
 };
 
 // One prepared statement; finalized on destruction.
