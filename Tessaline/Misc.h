@@ -4,7 +4,10 @@
 // envelopes, little-endian provider byte arrays, and temporary files.
 //
 // No function keeps state between calls. Out values are written only on
-// success; reported text lengths exclude the terminator.
+// success; reported text lengths exclude the terminator, and an out count
+// may be null when the caller needs only the string or buffer (whose size is
+// the same count). Null text or out pointers give E_POINTER unless a
+// function says otherwise.
 #pragma once
 
 #include <cstddef>

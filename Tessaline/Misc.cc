@@ -1,0 +1,324 @@
+#include "Tessaline/Misc.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+#include <stdexcept>
+
+#include "Tessaline/Trace.h"
+#include "platform/base/Errors.h"
+#include "platform/base/Guid.h"
+#include "platform/base/TempPath.h"
+#include "platform/base/Utf.h"
+
+namespace tessaline {
+namespace {
+
+constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr size_t kBase64GroupsPerLine = 19;  // 76 characters
+
+// Runs BODY, turning allocation failure into E_OUTOFMEMORY so that no
+// exception leaves the core.
+template <typename Body>
+HRESULT Guarded(Body body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (const std::length_error&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+int HexDigitValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+
+int Base64Value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+DWORD Win32ErrorFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return ERROR_ACCESS_DENIED;
+    case EEXIST:
+    case ELOOP:
+      return ERROR_FILE_EXISTS;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case ENAMETOOLONG:
+      return ERROR_INVALID_NAME;
+    default:
+      return ERROR_WRITE_FAULT;
+  }
+}
+
+HRESULT ErrnoResult(int error) { return HRESULT_FROM_WIN32(Win32ErrorFromErrno(error)); }
+
+// Deletes any file at PATH, then creates it anew (0600) and writes BYTES.
+// The file is created exclusively and without following links, so a link
+// planted at the name between the deletion and the creation makes the
+// operation fail instead of writing through it.
+HRESULT WriteNewFile(const std::string& path, const uint8_t* bytes, size_t count) {
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+    const HRESULT hr = ErrnoResult(errno);
+    TL_TRACE_STEP(hr, "DumpDatatoTempFile", "DeleteFileW");
+    return hr;
+  }
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    const HRESULT hr = ErrnoResult(errno);
+    TL_TRACE_STEP(hr, "DumpDatatoTempFile", "CreateFileW");
+    return hr;
+  }
+  HRESULT hr = S_OK;
+  size_t written = 0;
+  while (written < count) {
+    const ssize_t n = write(fd, bytes + written, count - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      hr = ErrnoResult(n < 0 ? errno : EIO);
+      break;
+    }
+    written += static_cast<size_t>(n);
+  }
+  TL_TRACE_STEP(hr, "DumpDatatoTempFile", "WriteFile");
+  if (close(fd) != 0 && SUCCEEDED(hr)) hr = ErrnoResult(errno);
+  if (FAILED(hr)) (void)unlink(path.c_str());
+  return hr;
+}
+
+}  // namespace
+
+void SplitStrings(const char16_t* text, std::vector<std::u16string>* list) {
+  if (text == nullptr || list == nullptr) return;
+  const std::u16string_view all(text);
+  const std::u16string_view separator(kListSeparator);
+  size_t cursor = 0;
+  while (true) {
+    const size_t found = all.find(separator, cursor);
+    const size_t end = found == std::u16string_view::npos ? all.size() : found;
+    if (end == cursor) return;
+    try {
+      list->emplace_back(all.substr(cursor, end - cursor));
+    } catch (const std::bad_alloc&) {
+      // The item is lost, the rest of the list is still read.
+    }
+    cursor = found == std::u16string_view::npos ? all.size() : found + separator.size();
+  }
+}
+
+HRESULT ConvertBinaryDataToString(std::u16string* out, size_t count, const uint8_t* bytes) {
+  if (out == nullptr || (bytes == nullptr && count != 0)) return E_POINTER;
+  return Guarded([&] {
+    static constexpr char16_t kDigits[] = u"0123456789abcdef";
+    std::u16string text(2 * count, u'\0');
+    for (size_t i = 0; i < count; ++i) {
+      const uint8_t b = bytes[count - 1 - i];
+      text[2 * i] = kDigits[b >> 4];
+      text[2 * i + 1] = kDigits[b & 0x0F];
+    }
+    *out = std::move(text);
+    return S_OK;
+  });
+}
+
+HRESULT ConvertStringToBinaryData(size_t* count, const char16_t* text, std::vector<uint8_t>* out) {
+  if (text == nullptr || out == nullptr) return E_INVALIDARG;
+  const std::u16string_view hex(text);
+  for (char16_t c : hex) {
+    if (HexDigitValue(c) < 0) return E_INVALIDARG;
+  }
+  return Guarded([&] {
+    const size_t n = hex.size() / 2;
+    std::vector<uint8_t> bytes(n);
+    for (size_t i = 0; i < n; ++i) {
+      const size_t pos = 2 * (n - 1 - i);
+      bytes[i] = static_cast<uint8_t>((HexDigitValue(hex[pos]) << 4) | HexDigitValue(hex[pos + 1]));
+    }
+    *out = std::move(bytes);
+    if (count != nullptr) *count = n;
+    return S_OK;
+  });
+}
+
+HRESULT CreateGUIDStr(std::u16string* out) {
+  if (out == nullptr) return E_POINTER;
+  GUID guid;
+  HRESULT hr = CoCreateGuid(&guid);
+  TL_TRACE_STEP(hr, "CreateGUIDStr", "CoCreateGuid");
+  RETURN_IF_FAILED(hr);
+  char16_t text[64];
+  if (StringFromGUID2(guid, text, 64) == 0) {
+    hr = HRESULT_FROM_WIN32(GetLastError());
+    TL_TRACE_STEP(hr, "CreateGUIDStr", "StringFromGUID2");
+    return hr;
+  }
+  return Guarded([&] {
+    *out = text;
+    return S_OK;
+  });
+}
+
+HRESULT GetTempDirPath(std::u16string* out) {
+  if (out == nullptr) return E_POINTER;
+  return Guarded([&] {
+    // A directory longer than the usual buffer is read again with the size
+    // the platform asks for, rather than used half-written.
+    std::u16string buffer(260, u'\0');
+    DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length >= buffer.size()) {
+      buffer.assign(length, u'\0');
+      length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    }
+    if (length == 0 || length >= buffer.size()) {
+      const HRESULT hr = HRESULT_FROM_WIN32(length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER);
+      TL_TRACE_STEP(hr, "GetTempDirPath", "GetTempPathW");
+      return FAILED(hr) ? hr : E_FAIL;
+    }
+    buffer.resize(length);
+    *out = std::move(buffer);
+    return S_OK;
+  });
+}
+
+void DumpDatatoTempFile(std::u16string* path, const uint8_t* bytes, size_t count) {
+  TL_TRACE_SCOPE("DumpDatatoTempFile");
+  if (path == nullptr || (bytes == nullptr && count != 0)) return;
+  const HRESULT hr = Guarded([&] {
+    std::u16string guid;
+    std::u16string dir;
+    HRESULT step = CreateGUIDStr(&guid);
+    TL_TRACE_STEP(step, "DumpDatatoTempFile", "CreateGUIDStr");
+    RETURN_IF_FAILED(step);
+    step = GetTempDirPath(&dir);
+    TL_TRACE_STEP(step, "DumpDatatoTempFile", "GetTempDirPath");
+    RETURN_IF_FAILED(step);
+    std::u16string file = dir + guid + u".VEXA";
+    RETURN_IF_FAILED(WriteNewFile(Utf16ToUtf8(file), bytes, count));
+    *path = std::move(file);
+    return S_OK;
+  });
+  TL_TRACE_STEP(hr, "DumpDatatoTempFile", "DumpDatatoTempFile");
+}
+
+void SwapByteOrder(uint8_t* bytes, size_t count) {
+  if (bytes == nullptr || count < 2) return;
+  for (size_t i = 0, j = count - 1; i < j; ++i, --j) {
+    const uint8_t t = bytes[i];
+    bytes[i] = bytes[j];
+    bytes[j] = t;
+  }
+}
+
+HRESULT UTF16ToUTF8(const char16_t* text, std::string* out, size_t* count) {
+  if (text == nullptr || out == nullptr) return E_POINTER;
+  const HRESULT hr = Guarded([&] {
+    std::string utf8 = Utf16ToUtf8(text);
+    if (count != nullptr) *count = utf8.size();
+    *out = std::move(utf8);
+    return S_OK;
+  });
+  TL_TRACE_STEP(hr, "UTF16ToUTF8", "WideCharToMultiByte");
+  return hr;
+}
+
+HRESULT UTF8ToUTF16(const char* text, std::u16string* out, size_t* count) {
+  if (text == nullptr || out == nullptr) return E_POINTER;
+  const HRESULT hr = Guarded([&] {
+    std::u16string utf16 = Utf8ToUtf16(text);
+    if (count != nullptr) *count = utf16.size();
+    *out = std::move(utf16);
+    return S_OK;
+  });
+  TL_TRACE_STEP(hr, "UTF8ToUTF16", "MultiByteToWideChar");
+  return hr;
+}
+
+HRESULT Base64EncodeEx(size_t count, std::string* out, const uint8_t* bytes, size_t* chars) {
+  if (out == nullptr || (bytes == nullptr && count != 0)) return E_POINTER;
+  if (count > 0x7FFFFFFFu / 4) return E_FAIL;
+  const HRESULT hr = Guarded([&] {
+    const size_t groups = count / 3;
+    const size_t lines = groups / kBase64GroupsPerLine + 1;
+    std::string text;
+    text.reserve((count + 2) / 3 * 4 + 2 * lines);
+    const uint8_t* in = bytes;
+    // Every line, the last one too even when it holds no group, ends with
+    // CR LF; the final CR LF is taken back afterwards.
+    for (size_t line = 0; line < lines; ++line) {
+      const size_t in_line = line + 1 == lines ? groups % kBase64GroupsPerLine : kBase64GroupsPerLine;
+      for (size_t g = 0; g < in_line; ++g, in += 3) {
+        const uint32_t v = (uint32_t{in[0]} << 16) | (uint32_t{in[1]} << 8) | in[2];
+        text.push_back(kBase64Alphabet[(v >> 18) & 0x3F]);
+        text.push_back(kBase64Alphabet[(v >> 12) & 0x3F]);
+        text.push_back(kBase64Alphabet[(v >> 6) & 0x3F]);
+        text.push_back(kBase64Alphabet[v & 0x3F]);
+      }
+      text += "\r\n";
+    }
+    text.resize(text.size() - 2);
+    const size_t rest = count % 3;
+    if (rest != 0) {
+      const uint32_t v = (uint32_t{in[0]} << 16) | (rest == 2 ? uint32_t{in[1]} << 8 : 0);
+      text.push_back(kBase64Alphabet[(v >> 18) & 0x3F]);
+      text.push_back(kBase64Alphabet[(v >> 12) & 0x3F]);
+      text += rest == 2 ? std::string(1, kBase64Alphabet[(v >> 6) & 0x3F]) + "=" : std::string("==");
+    }
+    if (chars != nullptr) *chars = text.size();
+    *out = std::move(text);
+    return S_OK;
+  });
+  TL_TRACE_STEP(hr, "Base64EncodeEx", "Base64Encode");
+  return hr;
+}
+
+HRESULT Base64DecodeEx(int64_t chars, std::vector<uint8_t>* out, const char* text, size_t* count) {
+  if (chars <= 0) return E_FAIL;
+  if (text == nullptr || out == nullptr) return E_POINTER;
+  const HRESULT hr = Guarded([&] {
+    const size_t length = static_cast<size_t>(chars);
+    std::vector<uint8_t> bytes;
+    bytes.reserve(length / 4 * 3 + 3);
+    size_t pos = 0;
+    while (pos < length && text[pos] != '\0') {
+      uint32_t bits = 0;
+      int collected = 0;
+      while (collected < 4 && pos < length) {
+        const int v = Base64Value(text[pos++]);
+        if (v < 0) continue;
+        bits = (bits << 6) | static_cast<uint32_t>(v);
+        ++collected;
+      }
+      // k characters carry 6k bits: the whole bytes among them are output.
+      bits <<= 6 * (4 - collected);
+      const int whole = collected * 6 / 8;
+      for (int i = 0; i < whole; ++i) bytes.push_back(static_cast<uint8_t>(bits >> (16 - 8 * i)));
+    }
+    if (count != nullptr) *count = bytes.size();
+    *out = std::move(bytes);
+    return S_OK;
+  });
+  TL_TRACE_STEP(hr, "Base64DecodeEx", "Base64Decode");
+  return hr;
+}
+
+}  // namespace tessaline
