@@ -202,6 +202,7 @@ static_assert(sizeof(PROV_ENUMALGS_EX) == 88);
 // Provider failures not among the common ones of platform/base/Result.h.
 
 inline constexpr HRESULT NTE_BAD_PUBLIC_KEY = MakeResult(0x80090015);
+inline constexpr HRESULT NTE_KEYSET_ENTRY_BAD = MakeResult(0x8009001A);
 inline constexpr HRESULT NTE_PROV_TYPE_NO_MATCH = MakeResult(0x8009001B);
 
 // ---------------------------------------------------------------------------
