@@ -5,7 +5,10 @@
 // changes a result, and entry/exit keep the thread's last error.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "platform/base/Result.h"
 
@@ -40,6 +43,44 @@ class TraceHelper {
 // The step-result trace: flag 0x2 for a negative result, 0x4 otherwise.
 void TraceStepResult(HRESULT result, const char* file, int line, const char* function, const char* step,
                      const char* condition);
+
+// Registers the trace provider: the host program at the start of its entry
+// point, the plug-in in NP_Initialize. Tracing is switched on from outside:
+// by TESSALINE_TRACE (the enable flags, e.g. "0xf"), else by the boot-time
+// logger settings in the machine registry. Never fails the caller.
+void RegisterTraceProvider();
+// Unregisters it (host before it returns, plug-in in NP_Shutdown): tracing
+// is off again.
+void UnregisterTraceProvider();
+
+// Argument values as statements carry them: a null wide string is "NULL",
+// an empty one "<NULL>", others their UTF-8 text; a null 8-bit string is
+// "NULL".
+std::string TraceWideArg(const char16_t* text);
+std::string TraceWideArg(const std::u16string& text);
+const char* TraceTextArg(const char* text);
+
+// Diagnostic lines, formatted before they are traced as one string.
+// The core's lines are wide and fit its 512-character buffer (at most 511
+// characters, longer lines are cut):
+//   "%ws - %ws"                          function, step
+//   "[%ws(%d):] %ws - %ws [Reason:%ws]"  source path, line, function, step,
+//                                        failed condition
+inline constexpr size_t kTraceLineMaxChars = 511;
+std::u16string FormatStepLine(std::u16string_view function, std::u16string_view step);
+std::u16string FormatFailedStepLine(std::u16string_view source, int line, std::u16string_view function,
+                                    std::u16string_view step, std::u16string_view reason);
+// The host program's lines are 8-bit (null strings as "NULL"):
+//   "[%s(%d)]:(%s -- %s)\t\t--OK\n"                             file, line, function, step
+//   "[%s(%d):](%s -- %s)\t\t--Failed:(0x%08x) [Reason:%s]\n"    ... result code, condition
+std::string FormatHostStepLine(const char* file, int line, const char* function, const char* step);
+std::string FormatHostFailedStepLine(const char* file, int line, const char* function, const char* step,
+                                     HRESULT result, const char* reason);
+
+// Traces an already formatted line as one statement of FLAG (call only
+// after TraceEnabled(flag)).
+void TraceLine(uint32_t flag, std::u16string_view line);
+void TraceLine(uint32_t flag, std::string_view line);
 
 }  // namespace tessaline
 
