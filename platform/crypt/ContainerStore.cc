@@ -14,7 +14,8 @@ using storage::ErrorFromSqlite;
 using storage::Scope;
 using storage::Statement;
 
-constexpr const char* kSchema =
+// Each entry takes the tables one version further.
+constexpr const char* kMigrations[] = {
     "CREATE TABLE IF NOT EXISTS crypt_containers ("
     "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
     "  provider TEXT NOT NULL,"
@@ -28,7 +29,8 @@ constexpr const char* kSchema =
     "  exportable INTEGER NOT NULL,"
     "  private_key BLOB NOT NULL,"
     "  certificate BLOB,"
-    "  PRIMARY KEY (container, key_spec));";
+    "  PRIMARY KEY (container, key_spec));",
+};
 
 DWORD Bits(HRESULT hr) { return ResultBits(hr); }
 
@@ -45,7 +47,7 @@ DWORD WithDatabase(Fn&& fn) {
   std::lock_guard<std::mutex> lock(StoreMutex());
   Database* db = Database::Get(Scope::kUser);
   if (db == nullptr) return GetLastError();
-  const DWORD error = db->Exec(kSchema);
+  const DWORD error = db->EnsureSchema("crypt", kMigrations);
   if (error != ERROR_SUCCESS) return error;
   return fn(*db);
 }

@@ -72,6 +72,25 @@ void ProviderCatalog::RemoveForTesting(std::u16string_view name) {
   std::erase_if(state.providers, [&](const auto& entry) { return SameName(entry->name(), name); });
 }
 
+void ProviderCatalog::RestoreForTesting(std::u16string_view name) {
+  std::shared_ptr<Provider> installed;
+  for (auto& provider : Installed()) {
+    if (SameName(provider->name(), name)) installed = provider;
+  }
+  State& state = Catalog();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  for (auto it = state.providers.begin(); it != state.providers.end(); ++it) {
+    if (!SameName((*it)->name(), name)) continue;
+    if (installed) {
+      *it = installed;
+    } else {
+      state.providers.erase(it);
+    }
+    return;
+  }
+  if (installed) state.providers.push_back(installed);
+}
+
 void ProviderCatalog::ResetForTesting() {
   State& state = Catalog();
   std::lock_guard<std::mutex> lock(state.mutex);

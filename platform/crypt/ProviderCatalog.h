@@ -23,6 +23,9 @@ class ProviderCatalog {
   static void RegisterForTesting(std::shared_ptr<Provider> provider);
   // Removes the provider of that name, installed or registered.
   static void RemoveForTesting(std::u16string_view name);
+  // Puts the installed provider of that name back in place of whatever
+  // carries the name now, or removes the entry when none is installed.
+  static void RestoreForTesting(std::u16string_view name);
   // Back to the installed providers.
   static void ResetForTesting();
 };
