@@ -19,6 +19,9 @@ std::string MakeRoot() {
 struct ScopeGuard {
   std::string root = MakeRoot();
   ScopeGuard() {
+    // Creates the (still empty) connection table before this guard, so that
+    // it is destroyed after the guard's CloseAll at exit.
+    storage::Database::CloseAll();
     setenv("XDG_DATA_HOME", (root + "/user").c_str(), 1);
     setenv("TESSALINE_MACHINE_DIR", (root + "/machine").c_str(), 1);
   }
