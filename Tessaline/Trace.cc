@@ -70,7 +70,6 @@ bool g_registered = false;
 // for it at boot. "Start" 1 starts that session; the provider's "Flags" and
 // "Level" sit under the subkey named by the control GUID.
 constexpr char16_t kGlobalLoggerKey[] = u"SYSTEM\\CurrentControlSet\\Control\\Wmi\\GlobalLogger";
-constexpr char16_t kProviderSubkey[] = u"0b4e4d74-525e-78e4-7752-e86dea0fc40d";
 
 bool ReadDword(HKEY key, const char16_t* name, DWORD* value) {
   DWORD type = 0;
@@ -92,7 +91,7 @@ void EnableFromBootTimeLogger() {
   DWORD level = 0;
   if (ReadDword(logger, u"Start", &start) && start != 0) {
     HKEY provider = nullptr;
-    if (RegOpenKeyExW(logger, kProviderSubkey, 0, KEY_READ, &provider) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(logger, kTraceControlGuidKeyName, 0, KEY_READ, &provider) == ERROR_SUCCESS) {
       if (!ReadDword(provider, u"Flags", &flags)) flags = 0;
       if (!ReadDword(provider, u"Level", &level)) level = 0;
       (void)RegCloseKey(provider);
@@ -222,6 +221,7 @@ std::string FormatHostFailedStepLine(const char* file, int line, const char* fun
 }
 
 void TraceLine(uint32_t flag, std::u16string_view line) {
+  if (!TraceEnabled(flag)) return;
   const LastErrorKeeper keep_last_error;
   try {
     WriteTraceLine(flag, Utf16ToUtf8(line));
@@ -230,6 +230,7 @@ void TraceLine(uint32_t flag, std::u16string_view line) {
 }
 
 void TraceLine(uint32_t flag, std::string_view line) {
+  if (!TraceEnabled(flag)) return;
   const LastErrorKeeper keep_last_error;
   WriteTraceLine(flag, line);
 }

@@ -77,8 +77,8 @@ std::string FormatHostStepLine(const char* file, int line, const char* function,
 std::string FormatHostFailedStepLine(const char* file, int line, const char* function, const char* step,
                                      HRESULT result, const char* reason);
 
-// Traces an already formatted line as one statement of FLAG (call only
-// after TraceEnabled(flag)).
+// Traces an already formatted line as one statement of FLAG, when FLAG is
+// enabled.
 void TraceLine(uint32_t flag, std::u16string_view line);
 void TraceLine(uint32_t flag, std::string_view line);
 

@@ -26,7 +26,7 @@ std::atomic<uint64_t> g_session{0};
 struct Output {
   std::mutex mutex;
   int fd = -1;
-  bool syslog_open = false;
+  bool use_syslog = false;
   TraceSink sink;
 };
 
@@ -47,7 +47,7 @@ class ErrnoKeeper {
 };
 
 void OpenOutputLocked(Output& output) {
-  if (output.fd >= 0 || output.syslog_open) return;
+  if (output.fd >= 0 || output.use_syslog) return;
   const char* path = std::getenv("TESSALINE_TRACE_FILE");
   if (path != nullptr && *path != '\0') {
     int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -63,17 +63,17 @@ void OpenOutputLocked(Output& output) {
       return;
     }
   }
-  // No file asked for, or it cannot be opened: the system log. Neither
-  // LOG_CONS nor LOG_PERROR, which would write to the console or stderr.
-  ::openlog("tessaline", LOG_PID, LOG_USER);
-  output.syslog_open = true;
+  // No file asked for, or it cannot be opened: the system log. No openlog:
+  // the plug-in lives in the browser's process, whose log identity and
+  // connection are not ours to change (and LOG_CONS or LOG_PERROR would
+  // write to the console or stderr). Each line names us instead.
+  output.use_syslog = true;
 }
 
 void CloseOutputLocked(Output& output) {
   if (output.fd >= 0) ::close(output.fd);
   output.fd = -1;
-  if (output.syslog_open) ::closelog();
-  output.syslog_open = false;
+  output.use_syslog = false;
 }
 
 const char* FlagTag(uint32_t flag) {
@@ -174,9 +174,10 @@ void WriteTraceLine(uint32_t flag, std::string_view text) {
       output.sink(flag, text);
     } else if (output.fd >= 0) {
       WriteFileLine(output.fd, flag, text);
-    } else if (output.syslog_open) {
+    } else if (output.use_syslog) {
       const std::string_view line = WithoutLineEnd(text);
-      ::syslog(LOG_DEBUG, "%s %.*s", FlagTag(flag), static_cast<int>(line.size()), line.data());
+      ::syslog(LOG_USER | LOG_DEBUG, "tessaline: %s %.*s", FlagTag(flag), static_cast<int>(line.size()),
+               line.data());
     }
   } catch (...) {
     // A line that cannot be written is dropped; tracing never fails a caller.

@@ -17,6 +17,8 @@
 namespace tessaline {
 
 inline constexpr char kTraceControlGuid[] = "{0B4E4D74-525E-78E4-7752-E86DEA0FC40D}";
+// The same GUID as a registry key name: lower case, without braces.
+inline constexpr char16_t kTraceControlGuidKeyName[] = u"0b4e4d74-525e-78e4-7752-e86dea0fc40d";
 
 namespace internal {
 inline std::atomic<uint32_t> g_trace_enable_flags{0};

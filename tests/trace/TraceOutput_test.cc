@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -160,6 +161,16 @@ class BootTimeLoggerTest : public TraceTest {
   static constexpr char16_t kProvider[] =
       u"SYSTEM\\CurrentControlSet\\Control\\Wmi\\GlobalLogger\\0b4e4d74-525e-78e4-7752-e86dea0fc40d";
 };
+
+TEST(TraceControlGuid, KeyNameIsTheGuidInLowerCaseWithoutBraces) {
+  std::string guid(kTraceControlGuid);
+  ASSERT_EQ(guid.size(), 38u);
+  EXPECT_EQ(guid.front(), '{');
+  EXPECT_EQ(guid.back(), '}');
+  std::u16string expected;
+  for (const char c : guid.substr(1, 36)) expected.push_back(static_cast<char16_t>(std::tolower(c)));
+  EXPECT_EQ(expected, kTraceControlGuidKeyName);
+}
 
 TEST_F(BootTimeLoggerTest, StartOneTracesWithTheProviderFlagsAndLevel) {
   WriteSettings(1, 0x80000005, 4);  // the top bit is not a statement flag
