@@ -50,7 +50,9 @@ void OpenOutputLocked(Output& output) {
   if (output.fd >= 0 || output.use_syslog) return;
   const char* path = std::getenv("TESSALINE_TRACE_FILE");
   if (path != nullptr && *path != '\0') {
-    int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Not through a symbolic link; never block on a FIFO without a reader
+    // (the open fails and the system log takes over).
+    int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     // Never hold the file on a standard descriptor number: if standard
     // output was closed, a later reopen of it must not receive trace lines.
     if (fd >= 0 && fd <= STDERR_FILENO) {
