@@ -1,15 +1,12 @@
 #include "Tessaline/Misc.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <new>
 #include <stdexcept>
 
 #include "Tessaline/Trace.h"
 #include "platform/base/Errors.h"
 #include "platform/base/Guid.h"
+#include "platform/base/TempFile.h"
 #include "platform/base/TempPath.h"
 #include "platform/base/Utf.h"
 
@@ -48,62 +45,23 @@ int Base64Value(char c) {
   return -1;
 }
 
-DWORD Win32ErrorFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-      return ERROR_ACCESS_DENIED;
-    case EEXIST:
-    case ELOOP:
-      return ERROR_FILE_EXISTS;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case ENAMETOOLONG:
-      return ERROR_INVALID_NAME;
-    default:
-      return ERROR_WRITE_FAULT;
-  }
-}
-
-HRESULT ErrnoResult(int error) { return HRESULT_FROM_WIN32(Win32ErrorFromErrno(error)); }
-
-// Deletes any file at PATH, then creates it anew (0600) and writes BYTES.
-// The file is created exclusively and without following links, so a link
-// planted at the name between the deletion and the creation makes the
-// operation fail instead of writing through it.
-HRESULT WriteNewFile(const std::string& path, const uint8_t* bytes, size_t count) {
-  if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-    const HRESULT hr = ErrnoResult(errno);
+// Replaces any file at PATH by a new one holding BYTES. The creation is
+// exclusive and follows no link, so a link planted at the name between the
+// deletion and the creation fails the operation instead of being written
+// through.
+HRESULT WriteNewFile(const std::u16string& path, const uint8_t* bytes, size_t count) {
+  if (count > 0xFFFFFFFFu) return E_INVALIDARG;
+  if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+    const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
     TL_TRACE_STEP(hr, "DumpDatatoTempFile", "DeleteFileW");
     return hr;
   }
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    const HRESULT hr = ErrnoResult(errno);
-    TL_TRACE_STEP(hr, "DumpDatatoTempFile", "CreateFileW");
+  if (!WriteNewFileW(path.c_str(), bytes, static_cast<DWORD>(count))) {
+    const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
+    TL_TRACE_STEP(hr, "DumpDatatoTempFile", "WriteNewFileW");
     return hr;
   }
-  HRESULT hr = S_OK;
-  size_t written = 0;
-  while (written < count) {
-    const ssize_t n = write(fd, bytes + written, count - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      hr = ErrnoResult(n < 0 ? errno : EIO);
-      break;
-    }
-    written += static_cast<size_t>(n);
-  }
-  TL_TRACE_STEP(hr, "DumpDatatoTempFile", "WriteFile");
-  if (close(fd) != 0 && SUCCEEDED(hr)) hr = ErrnoResult(errno);
-  if (FAILED(hr)) (void)unlink(path.c_str());
-  return hr;
+  return S_OK;
 }
 
 }  // namespace
@@ -213,7 +171,7 @@ void DumpDatatoTempFile(std::u16string* path, const uint8_t* bytes, size_t count
     TL_TRACE_STEP(step, "DumpDatatoTempFile", "GetTempDirPath");
     RETURN_IF_FAILED(step);
     std::u16string file = dir + guid + u".VEXA";
-    RETURN_IF_FAILED(WriteNewFile(Utf16ToUtf8(file), bytes, count));
+    RETURN_IF_FAILED(WriteNewFile(file, bytes, count));
     *path = std::move(file);
     return S_OK;
   });
