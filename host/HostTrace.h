@@ -11,9 +11,9 @@
     if (::tessaline::TraceEnabled(tl_host_flag_)) {                                                       \
       ::tessaline::TraceLine(tl_host_flag_,                                                               \
                              FAILED(tl_host_hr_)                                                          \
-                                 ? ::tessaline::FormatHostFailedStepLine(__FILE__, __LINE__, function, step, \
+                                 ? ::tessaline::FormatHostFailedStepLine(__FILE_NAME__, __LINE__, function, step, \
                                                                          tl_host_hr_, "FAILED(hResult)")  \
-                                 : ::tessaline::FormatHostStepLine(__FILE__, __LINE__, function, step));  \
+                                 : ::tessaline::FormatHostStepLine(__FILE_NAME__, __LINE__, function, step));  \
     }                                                                                                     \
   } while (0)
 
@@ -23,7 +23,7 @@
   do {                                                                                                    \
     if (::tessaline::TraceEnabled(::tessaline::kTraceFailedStep)) {                                       \
       ::tessaline::TraceLine(::tessaline::kTraceFailedStep,                                               \
-                             ::tessaline::FormatHostFailedStepLine(__FILE__, __LINE__, function, step,    \
+                             ::tessaline::FormatHostFailedStepLine(__FILE_NAME__, __LINE__, function, step,    \
                                                                    static_cast<HRESULT>(code), reason));  \
     }                                                                                                     \
   } while (0)
