@@ -2,6 +2,8 @@
 // machine.
 #include <openssl/pem.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
