@@ -30,11 +30,13 @@ void SplitStrings(const char16_t* text, std::vector<std::u16string>* list);
 HRESULT ConvertBinaryDataToString(std::u16string* out, size_t count, const uint8_t* bytes);
 
 // Hexadecimal TEXT back to bytes, the last digit pair becoming byte 0; an odd
-// trailing digit is ignored. E_INVALIDARG for null or non-hex text.
+// trailing digit is ignored. *out holds exactly *count bytes. E_INVALIDARG
+// for null or non-hex text.
 HRESULT ConvertStringToBinaryData(size_t* count, const char16_t* text, std::vector<uint8_t>* out);
 
-// Writes BYTES to "<temp dir><GUID>.VEXA" and hands back its path; the path
-// stays empty when any step fails.
+// Writes BYTES to "<temp dir><GUID>.VEXA" (a new file, owner-only, never
+// written through a link) and hands back its path; the path stays empty when
+// any step fails.
 void DumpDatatoTempFile(std::u16string* path, const uint8_t* bytes, size_t count);
 
 // A fresh random GUID in registry form, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
@@ -54,12 +56,14 @@ HRESULT UTF16ToUTF8(const char16_t* text, std::string* out, size_t* count);
 // E_POINTER for null text.
 HRESULT UTF8ToUTF16(const char* text, std::u16string* out, size_t* count);
 
-// Base64 of COUNT bytes, CR LF after every 76 characters; *chars is the text
-// length.
+// Base64 of COUNT bytes, CR LF after every full line of 76 characters (so
+// the text ends with CR LF when COUNT is a non-zero multiple of 57); *chars
+// is the text length. E_FAIL when 4 x COUNT exceeds 2^31 - 1.
 HRESULT Base64EncodeEx(size_t count, std::string* out, const uint8_t* bytes, size_t* chars);
 
 // Decodes CHARS characters of Base64 TEXT, skipping anything outside the
-// alphabet; stops early at a NUL that starts a group. E_FAIL for CHARS <= 0.
+// alphabet; stops early at a NUL that starts a group. *out holds exactly
+// *count bytes, never more than CHARS. E_FAIL for CHARS <= 0.
 HRESULT Base64DecodeEx(int64_t chars, std::vector<uint8_t>* out, const char* text, size_t* count);
 
 }  // namespace tessaline
