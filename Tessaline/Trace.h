@@ -88,7 +88,7 @@ void TraceLine(uint32_t flag, std::string_view line);
 
 #define TL_TRACE(flag, ...)                                                  \
   do {                                                                       \
-    if (::tessaline::TraceEnabled(flag)) ::tessaline::TraceEmit(flag, __FILE__, __LINE__, __VA_ARGS__); \
+    if (::tessaline::TraceEnabled(flag)) ::tessaline::TraceEmit(flag, __FILE_NAME__, __LINE__, __VA_ARGS__); \
   } while (0)
 
 #define TL_TRACE_INFO(...) TL_TRACE(::tessaline::kTraceInfo, __VA_ARGS__)
@@ -100,6 +100,6 @@ void TraceLine(uint32_t flag, std::string_view line);
     const HRESULT tl_step_hr_ = (result);                                              \
     if (::tessaline::TraceEnabled(FAILED(tl_step_hr_) ? ::tessaline::kTraceFailedStep  \
                                                       : ::tessaline::kTraceInfo))      \
-      ::tessaline::TraceStepResult(tl_step_hr_, __FILE__, __LINE__, function, step,    \
+      ::tessaline::TraceStepResult(tl_step_hr_, __FILE_NAME__, __LINE__, function, step,    \
                                    "FAILED(hResult)");                                 \
   } while (0)
