@@ -4,6 +4,10 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
 #include "platform/base/DerWriter.h"
 
 namespace tessaline::crypt {
@@ -36,6 +40,37 @@ UniquePtr<EVP_PKEY> Generate(const char* type, DWORD rsa_bits) {
   return UniquePtr<EVP_PKEY>(key);
 }
 
+// Decoding a PKCS#8 key costs far more than signing with it, and stored keys
+// are read again for every operation: decoded keys are kept by their DER.
+class DecodedKeyCache {
+ public:
+  UniquePtr<EVP_PKEY> Find(std::span<const uint8_t> der) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = keys_.find(Key(der));
+    if (it == keys_.end() || EVP_PKEY_up_ref(it->second.get()) != 1) return nullptr;
+    return UniquePtr<EVP_PKEY>(it->second.get());
+  }
+
+  void Put(std::span<const uint8_t> der, EVP_PKEY* key) {
+    if (EVP_PKEY_up_ref(key) != 1) return;
+    UniquePtr<EVP_PKEY> reference(key);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (keys_.size() >= kCapacity) keys_.clear();
+    keys_[Key(der)] = std::move(reference);
+  }
+
+ private:
+  static constexpr size_t kCapacity = 64;
+  static std::string Key(std::span<const uint8_t> der) { return std::string(der.begin(), der.end()); }
+  std::mutex mutex_;
+  std::unordered_map<std::string, UniquePtr<EVP_PKEY>> keys_;
+};
+
+DecodedKeyCache& Cache() {
+  static DecodedKeyCache* cache = new DecodedKeyCache;  // used until the last static destructor
+  return *cache;
+}
+
 }  // namespace
 
 UniquePtr<EVP_PKEY> GenerateRsaKey(DWORD bits) { return Generate("RSA", bits); }
@@ -45,7 +80,7 @@ bool IsSm2Key(const EVP_PKEY* key) { return EVP_PKEY_is_a(key, "SM2") == 1; }
 
 DWORD KeyBits(const EVP_PKEY* key) { return static_cast<DWORD>(EVP_PKEY_get_bits(key)); }
 
-std::vector<uint8_t> ToPkcs8(const EVP_PKEY* key) {
+std::vector<uint8_t> ToPkcs8(EVP_PKEY* key) {
   std::unique_ptr<PKCS8_PRIV_KEY_INFO, decltype(&PKCS8_PRIV_KEY_INFO_free)> info(EVP_PKEY2PKCS8(key),
                                                                                  PKCS8_PRIV_KEY_INFO_free);
   if (!info) return {};
@@ -54,15 +89,19 @@ std::vector<uint8_t> ToPkcs8(const EVP_PKEY* key) {
   std::vector<uint8_t> der(static_cast<size_t>(size));
   uint8_t* cursor = der.data();
   if (i2d_PKCS8_PRIV_KEY_INFO(info.get(), &cursor) != size) return {};
+  Cache().Put(der, key);
   return der;
 }
 
 UniquePtr<EVP_PKEY> FromPkcs8(std::span<const uint8_t> der) {
+  if (UniquePtr<EVP_PKEY> cached = Cache().Find(der)) return cached;
   const uint8_t* cursor = der.data();
   std::unique_ptr<PKCS8_PRIV_KEY_INFO, decltype(&PKCS8_PRIV_KEY_INFO_free)> info(
       d2i_PKCS8_PRIV_KEY_INFO(nullptr, &cursor, static_cast<long>(der.size())), PKCS8_PRIV_KEY_INFO_free);
   if (!info || cursor != der.data() + der.size()) return nullptr;
-  return UniquePtr<EVP_PKEY>(EVP_PKCS82PKEY(info.get()));
+  UniquePtr<EVP_PKEY> key(EVP_PKCS82PKEY(info.get()));
+  if (key) Cache().Put(der, key.get());
+  return key;
 }
 
 bool GetRsaNumbers(const EVP_PKEY* key, RsaNumbers* out) {

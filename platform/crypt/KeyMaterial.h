@@ -32,7 +32,7 @@ bool IsSm2Key(const EVP_PKEY* key);
 DWORD KeyBits(const EVP_PKEY* key);
 
 // PKCS#8 PrivateKeyInfo DER.
-std::vector<uint8_t> ToPkcs8(const EVP_PKEY* key);
+std::vector<uint8_t> ToPkcs8(EVP_PKEY* key);
 UniquePtr<EVP_PKEY> FromPkcs8(std::span<const uint8_t> der);
 
 bool GetRsaNumbers(const EVP_PKEY* key, RsaNumbers* out);
