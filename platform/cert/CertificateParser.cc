@@ -84,10 +84,13 @@ bool DecodeObjectIdentifier(ByteView contents, std::string* dotted) {
     } while ((b & 0x80) != 0);
     if (first) {
       const uint64_t top = arc < 40 ? 0 : (arc < 80 ? 1 : 2);
-      *dotted = std::to_string(top) + "." + std::to_string(arc - top * 40);
+      dotted->append(std::to_string(top));
+      dotted->push_back('.');
+      dotted->append(std::to_string(arc - top * 40));
       first = false;
     } else {
-      *dotted += "." + std::to_string(arc);
+      dotted->push_back('.');
+      dotted->append(std::to_string(arc));
     }
   }
   return true;

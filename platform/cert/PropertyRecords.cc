@@ -21,11 +21,17 @@ void SetU32(std::vector<uint8_t>* out, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) (*out)[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+void PutBytes(std::vector<uint8_t>* out, const uint8_t* data, size_t size) {
+  const size_t at = out->size();
+  out->resize(at + size);
+  if (size != 0) std::memcpy(out->data() + at, data, size);
+}
+
 void PutRecord(std::vector<uint8_t>* out, DWORD id, std::span<const uint8_t> data) {
   PutU32(out, id);
   PutU32(out, 1);
   PutU32(out, static_cast<uint32_t>(data.size()));
-  out->insert(out->end(), data.begin(), data.end());
+  PutBytes(out, data.data(), data.size());
 }
 
 // Appends TEXT as NUL-terminated UTF-16LE and returns its offset.
@@ -100,7 +106,8 @@ std::vector<uint8_t> SerializeKeyProvInfo(const CRYPT_KEY_PROV_INFO& info) {
     SetU32(&out, 16, count);
     SetU32(&out, 20, static_cast<uint32_t>(out.size()));
     const size_t table = out.size();
-    out.resize(table + count * kParamRecord, 0);
+    out.reserve(table + count * kParamRecord);
+    for (size_t k = 0; k < count * kParamRecord; ++k) out.push_back(0);
     for (DWORD i = 0; i < count; ++i) {
       const CRYPT_KEY_PROV_PARAM& p = info.rgProvParam[i];
       const size_t at = table + i * kParamRecord;
@@ -109,7 +116,7 @@ std::vector<uint8_t> SerializeKeyProvInfo(const CRYPT_KEY_PROV_INFO& info) {
       const DWORD length = p.pbData == nullptr ? 0 : p.cbData;
       SetU32(&out, at + 8, length);
       SetU32(&out, at + 12, p.dwFlags);
-      if (length > 0) out.insert(out.end(), p.pbData, p.pbData + length);
+      PutBytes(&out, p.pbData, length);
     }
   }
   if (info.pwszContainerName != nullptr) SetU32(&out, 0, PutString(&out, info.pwszContainerName));
