@@ -15,7 +15,7 @@ using storage::Statement;
 
 // Names are kept as UTF-16 code units, big-endian, so that the byte order of
 // the folded names is the order of their code units.
-const std::array<const char*, 1> kMigrations = {
+const char* const kCreateTables =
     "CREATE TABLE registry_keys("
     "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
     "  parent INTEGER NOT NULL,"
@@ -29,8 +29,66 @@ const std::array<const char*, 1> kMigrations = {
     "  folded BLOB NOT NULL,"
     "  type INTEGER NOT NULL,"
     "  data BLOB NOT NULL,"
-    "  PRIMARY KEY(key, folded)) WITHOUT ROWID;",
+    "  PRIMARY KEY(key, folded)) WITHOUT ROWID;";
+
+// The simple upper-case mapping of the Latin-1, Greek and Cyrillic letters,
+// which is what names in practice use; every other code unit is its own fold.
+std::u16string FoldOf(std::u16string_view name) {
+  std::u16string folded(name);
+  for (char16_t& c : folded) {
+    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) ||
+        (c >= 0x430 && c <= 0x44F)) {
+      c = static_cast<char16_t>(c - 0x20);
+    } else if (c >= 0x450 && c <= 0x45F) {
+      c = static_cast<char16_t>(c - 0x50);
+    } else if (c == 0xFF) {
+      c = 0x178;
+    }
+  }
+  return folded;
+}
+
+
+// Keys every installation of the platform has, so that callers may open
+// them without creating them first (trust-anchor provisioning opens the
+// machine's ROOT certificates key and requires it to exist).
+const std::u16string_view kStandardKeys[][5] = {
+    {u"Software", u"Microsoft", u"SystemCertificates", u"MY", u"Certificates"},
+    {u"Software", u"Microsoft", u"SystemCertificates", u"CA", u"Certificates"},
+    {u"Software", u"Microsoft", u"SystemCertificates", u"ROOT", u"Certificates"},
 };
+
+std::string HexBlob(std::u16string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string literal = "X'";
+  for (char16_t c : text) {
+    for (int shift : {12, 8, 4, 0}) literal += kHex[(c >> shift) & 15];
+  }
+  return literal + "'";
+}
+
+// The SQL that creates the standard keys (as registry_keys rows), each
+// parent found by its own parent and folded name.
+std::string StandardKeysSql() {
+  std::string sql;
+  const std::string now = "((CAST(strftime('%s', 'now') AS INTEGER) + 11644473600) * 10000000)";
+  for (const auto& path : kStandardKeys) {
+    std::string parent = "0";
+    for (std::u16string_view name : path) {
+      const std::string folded = HexBlob(FoldOf(name));
+      sql += "INSERT OR IGNORE INTO registry_keys(parent, name, folded, written) VALUES (" + parent + ", " +
+             HexBlob(name) + ", " + folded + ", " + now + ");\n";
+      parent = "(SELECT id FROM registry_keys WHERE parent = " + parent + " AND folded = " + folded + ")";
+    }
+  }
+  return sql;
+}
+
+std::span<const char* const> Migrations() {
+  static const std::string standard_keys = StandardKeysSql();
+  static const std::array<const char*, 2> migrations = {kCreateTables, standard_keys.c_str()};
+  return migrations;
+}
 
 std::vector<uint8_t> Encode(std::u16string_view text) {
   std::vector<uint8_t> bytes;
@@ -74,28 +132,13 @@ DWORD Touch(Database& db, KeyId key) {
 DWORD Connect(storage::Scope scope, Database** db) {
   Database* database = Database::Get(scope);
   if (database == nullptr) return GetLastError();
-  const DWORD error = database->EnsureSchema("registry", kMigrations);
+  const DWORD error = database->EnsureSchema("registry", Migrations());
   if (error != ERROR_SUCCESS) return error;
   *db = database;
   return ERROR_SUCCESS;
 }
 
-// The simple upper-case mapping of the Latin-1, Greek and Cyrillic letters,
-// which is what names in practice use; every other code unit is its own fold.
-std::u16string FoldName(std::u16string_view name) {
-  std::u16string folded(name);
-  for (char16_t& c : folded) {
-    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) ||
-        (c >= 0x430 && c <= 0x44F)) {
-      c = static_cast<char16_t>(c - 0x20);
-    } else if (c >= 0x450 && c <= 0x45F) {
-      c = static_cast<char16_t>(c - 0x50);
-    } else if (c == 0xFF) {
-      c = 0x178;
-    }
-  }
-  return folded;
-}
+std::u16string FoldName(std::u16string_view name) { return FoldOf(name); }
 
 DWORD SplitPath(std::u16string_view path, std::vector<std::u16string_view>* components) {
   components->clear();

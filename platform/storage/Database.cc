@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <new>
 
 #include "platform/base/Errors.h"
 
@@ -181,19 +182,35 @@ DWORD Database::Exec(const char* sql) {
   return ErrorFromSqlite(rc);
 }
 
+namespace {
+
+// Runs FN; an exception it lets out becomes an error number, so that no
+// transaction is left open on the shared connection.
+DWORD RunGuarded(const std::function<DWORD()>& fn) {
+  try {
+    return fn();
+  } catch (const std::bad_alloc&) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  } catch (...) {
+    return ERROR_INTERNAL_ERROR;
+  }
+}
+
+}  // namespace
+
 DWORD Database::Transaction(const std::function<DWORD()>& fn) {
   if (!writable_) return ERROR_ACCESS_DENIED;
   if (transaction_depth_ > 0) {
     // Nested: part of the outer transaction.
     ++transaction_depth_;
-    const DWORD error = fn();
+    const DWORD error = RunGuarded(fn);
     --transaction_depth_;
     return error;
   }
   DWORD error = Exec("BEGIN IMMEDIATE");
   if (error != ERROR_SUCCESS) return error;
   ++transaction_depth_;
-  error = fn();
+  error = RunGuarded(fn);
   --transaction_depth_;
   if (error == ERROR_SUCCESS) {
     error = Exec("COMMIT");

@@ -44,7 +44,9 @@ class Database {
 
   // Runs FN inside one IMMEDIATE transaction: committed when FN returns
   // ERROR_SUCCESS, rolled back otherwise. Returns FN's error, or the error of
-  // beginning or committing (ERROR_ACCESS_DENIED on a read-only scope).
+  // beginning or committing (ERROR_ACCESS_DENIED on a read-only scope). An
+  // exception out of FN rolls back and gives ERROR_NOT_ENOUGH_MEMORY
+  // (std::bad_alloc) or ERROR_INTERNAL_ERROR; it never leaves this call.
   DWORD Transaction(const std::function<DWORD()>& fn);
 
   // Executes SQL without results; returns a Windows error number.

@@ -87,6 +87,20 @@ TEST_F(RegistryTest, CreateOpenAndQueryInTwoCalls) {
   EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Tessaline", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
 }
 
+// Every installation has the system stores' keys: callers open them
+// without creating them.
+TEST_F(RegistryTest, StandardStoreKeysExistInBothHives) {
+  for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    for (const char16_t* path : {u"SOFTWARE\\Microsoft\\SystemCertificates\\ROOT\\Certificates",
+                                 u"Software\\Microsoft\\SystemCertificates\\CA\\Certificates",
+                                 u"Software\\Microsoft\\SystemCertificates\\MY\\Certificates"}) {
+      HKEY key;
+      ASSERT_EQ(RegOpenKeyExW(hive, path, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+      EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    }
+  }
+}
+
 TEST_F(RegistryTest, EnumeratesInFoldedOrderAndDeletesLeavesOnly) {
   HKEY parent = Create(HKEY_CURRENT_USER, u"Parent");
   for (const char16_t* name : {u"beta", u"Alpha", u"GAMMA", u"delta"}) EXPECT_EQ(RegCloseKey(Create(parent, name)), ERROR_SUCCESS);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <new>
 
 #include "platform/base/Errors.h"
 #include "platform/storage/Database.h"
@@ -106,6 +107,13 @@ TEST(Database, TransactionsCommitOrRollBackWhole) {
     return inner;
   }),
             ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(CountRows(*db, "t"), 0);
+  // An exception rolls back and does not leave the call.
+  EXPECT_EQ(db->Transaction([&]() -> DWORD {
+    (void)db->Exec("INSERT INTO t VALUES (1)");
+    throw std::bad_alloc();
+  }),
+            ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(CountRows(*db, "t"), 0);
   EXPECT_EQ(db->Transaction([&] { return db->Exec("INSERT INTO t VALUES (2)"); }), ERROR_SUCCESS);
   EXPECT_EQ(CountRows(*db, "t"), 1);
