@@ -52,6 +52,19 @@ DWORD WithDatabase(Fn&& fn) {
   return fn(*db);
 }
 
+// Runs FN as one transaction. Nothing thrown may leave it: the transaction
+// would stay open on the shared connection.
+template <typename Fn>
+DWORD InTransaction(Database& db, Fn&& fn) {
+  return db.Transaction([&]() -> DWORD {
+    try {
+      return fn();
+    } catch (...) {
+      return ERROR_NOT_ENOUGH_MEMORY;
+    }
+  });
+}
+
 // Finds the container's row id; NTE_BAD_KEYSET when there is none.
 DWORD FindContainer(Database& db, const std::string& provider, const std::string& name, int64_t* id) {
   Statement find(db, "SELECT id FROM crypt_containers WHERE provider = ?1 AND name = ?2");
@@ -74,7 +87,7 @@ DWORD StepDone(Statement& statement) {
 
 DWORD ContainerStore::Create(const std::string& provider, const std::string& name) {
   return WithDatabase([&](Database& db) {
-    return db.Transaction([&]() -> DWORD {
+    return InTransaction(db, [&]() -> DWORD {
       int64_t id = 0;
       const DWORD found = FindContainer(db, provider, name, &id);
       if (found == ERROR_SUCCESS) return Bits(NTE_EXISTS);
@@ -88,7 +101,7 @@ DWORD ContainerStore::Create(const std::string& provider, const std::string& nam
 
 DWORD ContainerStore::Delete(const std::string& provider, const std::string& name) {
   return WithDatabase([&](Database& db) {
-    return db.Transaction([&]() -> DWORD {
+    return InTransaction(db, [&]() -> DWORD {
       int64_t id = 0;
       const DWORD found = FindContainer(db, provider, name, &id);
       if (found != ERROR_SUCCESS) return found;
@@ -129,7 +142,7 @@ DWORD ContainerStore::List(const std::string& provider, std::vector<std::string>
 
 DWORD ContainerStore::PutKey(const std::string& provider, const std::string& name, const StoredKey& key) {
   return WithDatabase([&](Database& db) {
-    return db.Transaction([&]() -> DWORD {
+    return InTransaction(db, [&]() -> DWORD {
       int64_t id = 0;
       const DWORD found = FindContainer(db, provider, name, &id);
       if (found != ERROR_SUCCESS) return found;
@@ -182,7 +195,7 @@ DWORD ContainerStore::GetKey(const std::string& provider, const std::string& nam
 DWORD ContainerStore::SetCertificate(const std::string& provider, const std::string& name, DWORD key_spec,
                                      const std::vector<uint8_t>& certificate) {
   return WithDatabase([&](Database& db) {
-    return db.Transaction([&]() -> DWORD {
+    return InTransaction(db, [&]() -> DWORD {
       int64_t id = 0;
       const DWORD found = FindContainer(db, provider, name, &id);
       if (found != ERROR_SUCCESS) return found;
