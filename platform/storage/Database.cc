@@ -1,5 +1,6 @@
 #include "platform/storage/Database.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +24,19 @@ std::string EnvOr(const char* name, const std::string& fallback) {
   return (v != nullptr && *v != '\0') ? std::string(v) : fallback;
 }
 
-std::string HomeDirectory() { return EnvOr("HOME", "/tmp"); }
+// $HOME, or the account's home directory when it is unset.
+std::string HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') return home;
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+      found->pw_dir != nullptr && *found->pw_dir != '\0') {
+    return found->pw_dir;
+  }
+  return "/";
+}
 
 // Creates DIR and its missing parents with MODE for the last component.
 bool MakeDirectories(const std::string& dir, mode_t mode) {
@@ -33,7 +46,10 @@ bool MakeDirectories(const std::string& dir, mode_t mode) {
   if (slash != std::string::npos && slash > 0) {
     if (!MakeDirectories(dir.substr(0, slash), 0755)) return false;
   }
-  return mkdir(dir.c_str(), mode) == 0 || errno == EEXIST;
+  if (mkdir(dir.c_str(), mode) != 0) return errno == EEXIST;
+  // The process's umask must not narrow what the scope promises (a machine
+  // scope that ordinary users cannot read).
+  return chmod(dir.c_str(), mode) == 0;
 }
 
 std::mutex& ConnectionsMutex() {
