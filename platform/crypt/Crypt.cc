@@ -8,6 +8,7 @@
 
 #include "platform/crypt/HandleTable.h"
 #include "platform/crypt/ProviderCatalog.h"
+#include "platform/crypt/ProviderSupport.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ using tessaline::crypt::Provider;
 using tessaline::crypt::ProviderCatalog;
 using tessaline::crypt::PublicKeyInfo;
 
-DWORD Bits(HRESULT hr) { return ResultBits(hr); }
+using tessaline::crypt::Bits;
+using tessaline::crypt::CopyOut;
 
 HandleTable<Context>& Contexts() {
   static HandleTable<Context> table(0x7C01);
@@ -50,22 +52,6 @@ BOOL Run(Fn&& fn) {
   }
   if (error != ERROR_SUCCESS) return FailWith(error);
   return TRUE;
-}
-
-// The two-call copy: no buffer asks for the size.
-DWORD CopyOut(const std::vector<uint8_t>& value, BYTE* data, DWORD* length) {
-  const DWORD needed = static_cast<DWORD>(value.size());
-  if (data == nullptr) {
-    *length = needed;
-    return ERROR_SUCCESS;
-  }
-  if (*length < needed) {
-    *length = needed;
-    return ERROR_MORE_DATA;
-  }
-  std::copy(value.begin(), value.end(), data);
-  *length = needed;
-  return ERROR_SUCCESS;
 }
 
 CallRecord Record(Call call, DWORD value, DWORD flags, bool size_query = false) {

@@ -1,3 +1,6 @@
+// The software providers: containers, key pairs, session keys, hashes and
+// signatures on OpenSSL. Provider parameters and the vendor import blobs
+// live in their own files.
 #include "platform/crypt/SoftwareProvider.h"
 
 #include <openssl/rand.h>
@@ -12,77 +15,21 @@
 #include "platform/crypt/Crypt.h"
 #include "platform/crypt/KeyBlobs.h"
 #include "platform/crypt/KeyMaterial.h"
+#include "platform/crypt/ProviderSupport.h"
 
 namespace tessaline::crypt {
 namespace {
 
 using tessaline::ByteView;
 
-DWORD Bits(HRESULT hr) { return ResultBits(hr); }
-
-constexpr DWORD kDefaultRsaBits = 1024;
-constexpr DWORD kSm2Bits = 256;
-constexpr DWORD k3DesBits = 192;
-constexpr size_t k3DesKeyBytes = 24;
 // Longer names are refused rather than truncated.
 constexpr size_t kMaxContainerNameUnits = 1024;
-constexpr DWORD kKnownKeyFlags = CRYPT_EXPORTABLE | CRYPT_USER_PROTECTED | CRYPT_CREATE_SALT | CRYPT_NO_SALT |
-                                 CRYPT_ARCHIVABLE;
 // A DER certificate handed to KP_CERTIFICATE carries its own length; more
 // than this is not a certificate.
 constexpr size_t kMaxCertificateBytes = 1u << 20;
 
-const uint8_t kRsaEncryptionOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01};
-const uint8_t kVendorSymmetricOid[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0xA6, 0x41, 0x01, 0x07};  // 1.3.6.1.4.1.4929.1.7
 const uint8_t kSm2CurveOidDer[] = {0x06, 0x08, 0x2A, 0x81, 0x1C, 0xCF, 0x55, 0x01, 0x82, 0x2D};
 const uint8_t kDerNull[] = {0x05, 0x00};
-
-struct AlgorithmEntry {
-  ALG_ID id;
-  DWORD default_bits, min_bits, max_bits;
-  const char* name;
-  const char* long_name;
-  bool vendor_only;
-};
-
-const AlgorithmEntry kAlgorithms[] = {
-    {CALG_RSA_SIGN, kDefaultRsaBits, kMinRsaBits, kMaxRsaBits, "RSA_SIGN", "RSA Signature", false},
-    {CALG_RSA_KEYX, kDefaultRsaBits, kMinRsaBits, kMaxRsaBits, "RSA_KEYX", "RSA Key Exchange", false},
-    {CALG_3DES, k3DesBits, k3DesBits, k3DesBits, "3DES", "Triple DES", false},
-    {CALG_SHA1, 160, 160, 160, "SHA-1", "Secure Hash Algorithm (SHA-1)", false},
-    {CALG_MD5, 128, 128, 128, "MD5", "Message Digest 5 (MD5)", false},
-    {CALG_SM2_SIGN, kSm2Bits, kSm2Bits, kSm2Bits, "SM2_SIGN", "SM2 Signature", true},
-    {CALG_SM2_KEYX, kSm2Bits, kSm2Bits, kSm2Bits, "SM2_KEYX", "SM2 Key Exchange", true},
-    {CALG_SM3, 256, 256, 256, "SM3", "SM3 Hash Algorithm", true},
-};
-
-std::vector<uint8_t> DwordBytes(DWORD value) {
-  std::vector<uint8_t> out(4);
-  std::memcpy(out.data(), &value, 4);
-  return out;
-}
-
-std::vector<uint8_t> TextWithNul(const std::string& text) {
-  std::vector<uint8_t> out(text.begin(), text.end());
-  out.push_back(0);
-  return out;
-}
-
-// The two-call copy of a provider parameter.
-DWORD CopyOut(const std::vector<uint8_t>& value, BYTE* data, DWORD* length) {
-  const DWORD needed = static_cast<DWORD>(value.size());
-  if (data == nullptr) {
-    *length = needed;
-    return ERROR_SUCCESS;
-  }
-  if (*length < needed) {
-    *length = needed;
-    return ERROR_MORE_DATA;
-  }
-  std::copy(value.begin(), value.end(), data);
-  *length = needed;
-  return ERROR_SUCCESS;
-}
 
 std::string DefaultContainerName() {
   const passwd* entry = getpwuid(getuid());
@@ -131,59 +78,6 @@ bool DerElementLength(const BYTE* data, size_t* length) {
   return *length <= kMaxCertificateBytes;
 }
 
-std::shared_ptr<SoftKey> NewKey(const std::shared_ptr<Context>& context) {
-  auto key = std::make_shared<SoftKey>();
-  key->context = context;
-  return key;
-}
-
-// Decrypts DATA with the 3DES session KEY in its mode; FINAL removes the
-// block padding and ends the running chain.
-DWORD Decrypt3Des(SoftKey& key, bool final, std::vector<uint8_t>* data) {
-  if (data->size() % 8 != 0 || (final && data->empty() && !key.running)) return Bits(NTE_BAD_DATA);
-  if (!key.running) {
-    key.running.reset(EVP_CIPHER_CTX_new());
-    const EVP_CIPHER* cipher = key.mode == CRYPT_MODE_ECB ? EVP_des_ede3_ecb() : EVP_des_ede3_cbc();
-    if (!key.running ||
-        EVP_DecryptInit_ex(key.running.get(), cipher, nullptr, key.secret.data(),
-                           key.mode == CRYPT_MODE_ECB ? nullptr : key.iv.data()) != 1 ||
-        EVP_CIPHER_CTX_set_padding(key.running.get(), 0) != 1) {
-      key.running.reset();
-      return Bits(NTE_FAIL);
-    }
-  }
-  std::vector<uint8_t> plain(data->size() + 8);
-  int written = 0;
-  if (!data->empty() && EVP_DecryptUpdate(key.running.get(), plain.data(), &written, data->data(),
-                                          static_cast<int>(data->size())) != 1) {
-    key.running.reset();
-    return Bits(NTE_BAD_DATA);
-  }
-  plain.resize(static_cast<size_t>(written));
-  if (final) {
-    key.running.reset();
-    if (plain.empty()) return Bits(NTE_BAD_DATA);
-    const uint8_t pad = plain.back();
-    if (pad == 0 || pad > 8 || pad > plain.size()) return Bits(NTE_BAD_DATA);
-    for (size_t i = plain.size() - pad; i < plain.size(); ++i) {
-      if (plain[i] != pad) return Bits(NTE_BAD_DATA);
-    }
-    plain.resize(plain.size() - pad);
-  }
-  *data = std::move(plain);
-  return ERROR_SUCCESS;
-}
-
-// The plaintext of the vendor SM2 import: the private scalar (32 bytes) or
-// a DER private key.
-UniquePtr<EVP_PKEY> Sm2KeyFromPlaintext(const std::vector<uint8_t>& plain) {
-  if (plain.size() <= 32) return Sm2KeyFromScalar(plain);
-  const uint8_t* cursor = plain.data();
-  UniquePtr<EVP_PKEY> key(d2i_AutoPrivateKey(nullptr, &cursor, static_cast<long>(plain.size())));
-  if (!key || !IsSm2Key(key.get())) return nullptr;
-  return key;
-}
-
 }  // namespace
 
 SoftwareProvider::SoftwareProvider(std::u16string name, DWORD type, Flavor flavor)
@@ -227,86 +121,6 @@ DWORD SoftwareProvider::Acquire(const std::u16string* container, DWORD flags, st
   }
   *out = std::move(context);
   return ERROR_SUCCESS;
-}
-
-DWORD SoftwareProvider::GetProvParam(Context& base_context, DWORD param, BYTE* data, DWORD* length, DWORD flags) {
-  auto& context = static_cast<SoftContext&>(base_context);
-  switch (param) {
-    case PP_ENUMCONTAINERS: {
-      if ((flags & ~(CRYPT_FIRST | CRYPT_NEXT)) != 0) return Bits(NTE_BAD_FLAGS);
-      if ((flags & CRYPT_FIRST) != 0 || !context.enumerating_containers) {
-        std::vector<std::string> names;
-        const DWORD error = ContainerStore::List(name_utf8_, &names);
-        if (error != ERROR_SUCCESS) return error;
-        context.container_names = std::move(names);
-        context.next_container = 0;
-        context.enumerating_containers = true;
-      }
-      if (data == nullptr) {
-        // The size query answers for the longest name, so that one buffer
-        // serves the whole walk.
-        if (context.container_names.empty()) return ERROR_NO_MORE_ITEMS;
-        size_t longest = 0;
-        for (const auto& name : context.container_names) longest = std::max(longest, name.size() + 1);
-        *length = static_cast<DWORD>(longest);
-        return ERROR_SUCCESS;
-      }
-      if (context.next_container >= context.container_names.size()) return ERROR_NO_MORE_ITEMS;
-      const DWORD error = CopyOut(TextWithNul(context.container_names[context.next_container]), data, length);
-      if (error == ERROR_SUCCESS) ++context.next_container;
-      return error;
-    }
-    case PP_ENUMALGS:
-    case PP_ENUMALGS_EX: {
-      if ((flags & ~CRYPT_FIRST) != 0) return Bits(NTE_BAD_FLAGS);
-      std::vector<const AlgorithmEntry*> entries;
-      for (const auto& entry : kAlgorithms) {
-        if (!entry.vendor_only || flavor_ == Flavor::kVendor) entries.push_back(&entry);
-      }
-      if ((flags & CRYPT_FIRST) != 0) context.next_algorithm = 0;
-      if (context.next_algorithm >= entries.size()) return ERROR_NO_MORE_ITEMS;
-      const AlgorithmEntry& entry = *entries[context.next_algorithm];
-      std::vector<uint8_t> record;
-      if (param == PP_ENUMALGS_EX) {
-        PROV_ENUMALGS_EX ex{};
-        ex.aiAlgid = entry.id;
-        ex.dwDefaultLen = entry.default_bits;
-        ex.dwMinLen = entry.min_bits;
-        ex.dwMaxLen = entry.max_bits;
-        ex.dwNameLen = static_cast<DWORD>(std::strlen(entry.name) + 1);
-        std::memcpy(ex.szName, entry.name, ex.dwNameLen);
-        ex.dwLongNameLen = static_cast<DWORD>(std::strlen(entry.long_name) + 1);
-        std::memcpy(ex.szLongName, entry.long_name, ex.dwLongNameLen);
-        record.assign(reinterpret_cast<const uint8_t*>(&ex), reinterpret_cast<const uint8_t*>(&ex) + sizeof(ex));
-      } else {
-        PROV_ENUMALGS plain{};
-        plain.aiAlgid = entry.id;
-        plain.dwBitLen = entry.default_bits;
-        plain.dwNameLen = static_cast<DWORD>(std::strlen(entry.name) + 1);
-        std::memcpy(plain.szName, entry.name, plain.dwNameLen);
-        record.assign(reinterpret_cast<const uint8_t*>(&plain),
-                      reinterpret_cast<const uint8_t*>(&plain) + sizeof(plain));
-      }
-      const DWORD error = CopyOut(record, data, length);
-      if (error == ERROR_SUCCESS && data != nullptr) ++context.next_algorithm;
-      return error;
-    }
-    case PP_NAME:
-      if (flags != 0) return Bits(NTE_BAD_FLAGS);
-      return CopyOut(TextWithNul(name_utf8_), data, length);
-    case PP_CONTAINER:
-      if (flags != 0) return Bits(NTE_BAD_FLAGS);
-      if (!context.container) return Bits(NTE_BAD_KEYSET);
-      return CopyOut(TextWithNul(*context.container), data, length);
-    case PP_PROVTYPE:
-      return CopyOut(DwordBytes(type()), data, length);
-    case PP_VERSION:
-      return CopyOut(DwordBytes(0x200), data, length);
-    case PP_IMPTYPE:
-      return CopyOut(DwordBytes(CRYPT_IMPL_SOFTWARE), data, length);
-    default:
-      return Bits(NTE_BAD_TYPE);
-  }
 }
 
 DWORD SoftwareProvider::GenKey(Context& base_context, ALG_ID algorithm, DWORD flags, std::shared_ptr<Key>* out) {
@@ -465,64 +279,6 @@ DWORD SoftwareProvider::ImportKey(Context& base_context, std::span<const uint8_t
   return ERROR_SUCCESS;
 }
 
-DWORD SoftwareProvider::ImportVendorBlob(SoftContext& context, ByteView blob, DWORD flags,
-                                         std::shared_ptr<Key>* out) {
-  VendorBlob parsed;
-  DWORD error = ParseVendorBlob(blob, &parsed);
-  if (error != ERROR_SUCCESS) return error;
-  std::shared_ptr<SoftKey> exchange;
-  error = LoadKeyPair(context, AT_KEYEXCHANGE, &exchange);
-  if (error != ERROR_SUCCESS) return error;
-
-  auto key = NewKey(context.shared_from_this());
-  key->exportable = (flags & CRYPT_EXPORTABLE) != 0;
-  key->key_spec = AT_KEYEXCHANGE;
-  if (parsed.algorithm == CALG_SM2_KEYX) {
-    if (!IsSm2Key(exchange->pkey.get())) return Bits(NTE_BAD_KEY);
-    std::vector<uint8_t> plain;
-    if (!Sm2DecryptC1C3C2(exchange->pkey.get(), parsed.payload.span(), &plain)) return Bits(NTE_BAD_DATA);
-    key->pkey = Sm2KeyFromPlaintext(plain);
-    OPENSSL_cleanse(plain.data(), plain.size());
-    if (!key->pkey) return Bits(NTE_BAD_DATA);
-    key->algorithm = CALG_SM2_KEYX;
-    key->bits = kSm2Bits;
-  } else {
-    if (IsSm2Key(exchange->pkey.get())) return Bits(NTE_BAD_KEY);
-    VendorRsaPayload payload;
-    error = ParseVendorRsaPayload(parsed.payload, &payload);
-    if (error != ERROR_SUCCESS) return error;
-    const auto same = [](ByteView oid, std::span<const uint8_t> expected) {
-      return std::equal(oid.span().begin(), oid.span().end(), expected.begin(), expected.end());
-    };
-    if (!same(payload.asymmetric_oid, kRsaEncryptionOid) || !same(payload.symmetric_oid, kVendorSymmetricOid)) {
-      return Bits(NTE_BAD_ALGID);
-    }
-    std::vector<uint8_t> session;
-    if (!RsaDecrypt(exchange->pkey.get(), payload.encrypted_session_key.span(), &session)) return Bits(NTE_BAD_DATA);
-    // A 32-byte session key carries the 3DES key in its first 24 bytes.
-    if (session.size() == 32) session.resize(k3DesKeyBytes);
-    if (session.size() != k3DesKeyBytes) return Bits(NTE_BAD_DATA);
-    SoftKey session_key;
-    session_key.secret = std::move(session);
-    session_key.mode = CRYPT_MODE_ECB;
-    std::vector<uint8_t> pkcs1(payload.encrypted_private_key.data(),
-                               payload.encrypted_private_key.data() + payload.encrypted_private_key.size());
-    error = Decrypt3Des(session_key, true, &pkcs1);
-    OPENSSL_cleanse(session_key.secret.data(), session_key.secret.size());
-    if (error != ERROR_SUCCESS) return error;
-    const uint8_t* cursor = pkcs1.data();
-    key->pkey.reset(d2i_AutoPrivateKey(nullptr, &cursor, static_cast<long>(pkcs1.size())));
-    OPENSSL_cleanse(pkcs1.data(), pkcs1.size());
-    if (!key->pkey || EVP_PKEY_is_a(key->pkey.get(), "RSA") != 1) return Bits(NTE_BAD_DATA);
-    key->algorithm = CALG_RSA_KEYX;
-    key->bits = KeyBits(key->pkey.get());
-  }
-  error = StoreKeyPair(*context.container, *key);
-  if (error != ERROR_SUCCESS) return error;
-  *out = std::move(key);
-  return ERROR_SUCCESS;
-}
-
 DWORD SoftwareProvider::ExportKey(Key& base_key, Key* export_key, DWORD blob_type, DWORD flags,
                                   std::vector<uint8_t>* out) {
   auto& key = static_cast<SoftKey&>(base_key);
@@ -634,7 +390,7 @@ DWORD SoftwareProvider::GetKeyParam(Key& base_key, DWORD param, std::vector<uint
 DWORD SoftwareProvider::Decrypt(Key& base_key, bool final, DWORD flags, std::vector<uint8_t>* data) {
   auto& key = static_cast<SoftKey&>(base_key);
   if (flags != 0) return Bits(NTE_BAD_FLAGS);
-  if (!key.secret.empty()) return Decrypt3Des(key, final, data);
+  if (!key.secret.empty()) return DecryptWithSessionKey(key, final, data);
   if (!key.pkey || IsSm2Key(key.pkey.get())) return Bits(NTE_BAD_KEY);
   if (data->size() != key.bits / 8) return Bits(NTE_BAD_LEN);
   std::vector<uint8_t> big_endian(data->rbegin(), data->rend());
