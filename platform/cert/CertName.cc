@@ -244,6 +244,7 @@ DWORD CertNameToStrW(DWORD dwCertEncodingType, const CERT_NAME_BLOB* pName, DWOR
 
 DWORD CertGetNameStringW(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlags, const void* pvTypePara,
                          LPWSTR pszNameString, DWORD cchNameString) {
+  std::lock_guard<std::recursive_mutex> lock(CertLock());
   CertContextImpl* cert = LiveContext(pCertContext);
   if (cert == nullptr) {
     SetLastError(static_cast<DWORD>(E_INVALIDARG));
