@@ -54,8 +54,8 @@ int Churn(const std::string& prefix) {
       return Fail("CryptAcquireContextW");
     }
     HCRYPTKEY key = 0;
-    const ALG_ID spec = i % 2 == 0 ? AT_KEYEXCHANGE : AT_SIGNATURE;
-    if (!CryptGenKey(prov, spec, KeyLengthFlags(i % 3 == 0 ? 2048 : 512), &key)) return Fail("CryptGenKey");
+    const ALG_ID key_spec = i % 2 == 0 ? AT_KEYEXCHANGE : AT_SIGNATURE;
+    if (!CryptGenKey(prov, key_spec, KeyLengthFlags(i % 3 == 0 ? 2048 : 512), &key)) return Fail("CryptGenKey");
     (void)CryptDestroyKey(key);
     (void)CryptReleaseContext(prov, 0);
     std::printf("%d\n", i);

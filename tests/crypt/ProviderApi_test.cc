@@ -209,13 +209,13 @@ TEST(Providers, GenKeyReadsAlgorithmLengthAndFlags) {
     EXPECT_EQ(GetKeyDword(key.h, KP_KEYLEN), c.bits);
     if (c.stored_algorithm == CALG_3DES) continue;
     // The pair is stored under its key specification.
-    const DWORD spec = (c.stored_algorithm == CALG_RSA_KEYX || c.stored_algorithm == CALG_SM2_KEYX) ? AT_KEYEXCHANGE
+    const DWORD key_spec = (c.stored_algorithm == CALG_RSA_KEYX || c.stored_algorithm == CALG_SM2_KEYX) ? AT_KEYEXCHANGE
                                                                                                        : AT_SIGNATURE;
     KeyH user;
-    ASSERT_TRUE(CryptGetUserKey(prov.h, spec, &user.h));
+    ASSERT_TRUE(CryptGetUserKey(prov.h, key_spec, &user.h));
     EXPECT_EQ(Export(user.h, PUBLICKEYBLOB), Export(key.h, PUBLICKEYBLOB));
     KeyH other;
-    EXPECT_FALSE(CryptGetUserKey(prov.h, spec == AT_SIGNATURE ? AT_KEYEXCHANGE : AT_SIGNATURE, &other.h));
+    EXPECT_FALSE(CryptGetUserKey(prov.h, key_spec == AT_SIGNATURE ? AT_KEYEXCHANGE : AT_SIGNATURE, &other.h));
     EXPECT_EQ(LastError(), Code(NTE_NO_KEY));
   }
 }
