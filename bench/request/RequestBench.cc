@@ -1,0 +1,218 @@
+// What a page waits for when it asks for a certificate request: one request
+// through a running host (key generation, the container written to the user
+// database, the request signed inside the provider, Base64 over the
+// protocol), beside OpenSSL generating the same key and signing the same
+// request in-process. The SM2 comparison also writes OpenSSL's private key
+// to a file, as the host persists its container.
+//
+// RSA key generation time varies widely from key to key, so those runs are
+// single iterations repeated many times: read the median.
+#include <benchmark/benchmark.h>
+#include <errno.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+extern char** environ;
+
+namespace {
+
+constexpr char kSubject[] = "CN=Alice Zhang,OU=Retail,O=Example Bank,L=Haidian,ST=Beijing,C=CN";
+constexpr char kDistId[] = "1234567812345678";
+
+// A throw-away user and machine scope for the whole run.
+struct Scope {
+  std::string root;
+  Scope() {
+    std::string pattern = std::filesystem::temp_directory_path().string() + "/tessaline-bench-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    root = pattern;
+    setenv("XDG_DATA_HOME", (root + "/user").c_str(), 1);
+    setenv("TESSALINE_MACHINE_DIR", (root + "/machine").c_str(), 1);
+  }
+  ~Scope() {
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+  }
+};
+Scope& TheScope() {
+  static Scope scope;
+  return scope;
+}
+
+std::string Frame(const std::string& body) {
+  const uint32_t n = static_cast<uint32_t>(body.size());
+  std::string frame{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
+                    static_cast<char>(n >> 24)};
+  return frame + body;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool ReadAll(int fd, char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = read(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// One host process, answering one request at a time.
+class Host {
+ public:
+  Host() {
+    signal(SIGPIPE, SIG_IGN);
+    int to[2], from[2];
+    if (pipe(to) != 0 || pipe(from) != 0) std::abort();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, to[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, from[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, to[1]);
+    posix_spawn_file_actions_addclose(&actions, from[0]);
+    char* argv[] = {const_cast<char*>(TESSALINE_HOST_PATH), nullptr};
+    if (posix_spawn(&pid_, TESSALINE_HOST_PATH, &actions, nullptr, argv, environ) != 0) std::abort();
+    posix_spawn_file_actions_destroy(&actions);
+    close(to[0]);
+    close(from[1]);
+    in_ = to[1];
+    out_ = from[0];
+  }
+  ~Host() {
+    close(in_);
+    close(out_);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+
+  // The response body, or empty when the host is gone.
+  std::string Ask(const std::string& request) {
+    if (!WriteAll(in_, Frame(request))) return {};
+    uint8_t prefix[4];
+    if (!ReadAll(out_, reinterpret_cast<char*>(prefix), 4)) return {};
+    const uint32_t n = prefix[0] | prefix[1] << 8 | prefix[2] << 16 | static_cast<uint32_t>(prefix[3]) << 24;
+    std::string body(n, '\0');
+    if (!ReadAll(out_, body.data(), n)) return {};
+    return body;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+};
+
+bool Succeeded(const std::string& response) { return response.find("\"errorcode\":0,") != std::string::npos; }
+
+void HostRequest(benchmark::State& state, int bits, const char* provider, const char* algorithm) {
+  TheScope();
+  Host host;
+  if (!Succeeded(host.Ask(R"({"function":"VEXA_SetCSPInfo","params":[)" + std::to_string(bits) + ",\"" + provider +
+                          "\"]}")) ||
+      !Succeeded(host.Ask(std::string(R"({"function":"VEXA_SetKeyAlgorithm","params":[")") + algorithm + "\"]}"))) {
+    state.SkipWithError("host setup failed");
+    return;
+  }
+  const std::string request =
+      std::string(R"({"function":"VEXA_PKCS10CertRequisition","params":[")") + kSubject + "\",1,0]}";
+  for (auto _ : state) {
+    if (!Succeeded(host.Ask(request))) {
+      state.SkipWithError("request failed");
+      break;
+    }
+  }
+}
+
+// The same subject, in the same (reverse) RDN order and string types.
+X509_NAME* Subject() {
+  X509_NAME* name = X509_NAME_new();
+  X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("CN"), -1, -1, 0);
+  for (const auto& [field, value] : {std::pair{"ST", "Beijing"}, {"L", "Haidian"}, {"O", "Example Bank"},
+                                     {"OU", "Retail"}, {"CN", "Alice Zhang"}}) {
+    X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(value), -1, -1, 0);
+  }
+  return name;
+}
+
+// Builds, signs and Base64-encodes the request for KEY.
+bool SignRequest(EVP_PKEY* key, const EVP_MD* md, bool sm2) {
+  X509_REQ* req = X509_REQ_new();
+  X509_NAME* name = Subject();
+  bool ok = X509_REQ_set_subject_name(req, name) == 1 && X509_REQ_set_pubkey(req, key) == 1;
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  EVP_PKEY_CTX* pctx = nullptr;
+  ok = ok && EVP_DigestSignInit_ex(ctx, &pctx, EVP_MD_get0_name(md), nullptr, nullptr, key, nullptr) == 1;
+  if (ok && sm2) ok = EVP_PKEY_CTX_set1_id(pctx, kDistId, sizeof(kDistId) - 1) == 1;
+  ok = ok && X509_REQ_sign_ctx(req, ctx) > 0;
+  BIO* out = BIO_new(BIO_s_mem());
+  ok = ok && PEM_write_bio_X509_REQ(out, req) == 1;
+  BIO_free(out);
+  EVP_MD_CTX_free(ctx);
+  X509_NAME_free(name);
+  X509_REQ_free(req);
+  return ok;
+}
+
+void OpensslRsaRequest(benchmark::State& state) {
+  for (auto _ : state) {
+    EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{2048});
+    if (key == nullptr || !SignRequest(key, EVP_sha1(), false)) state.SkipWithError("openssl failed");
+    EVP_PKEY_free(key);
+  }
+}
+
+void OpensslSm2Request(benchmark::State& state) {
+  const std::string key_file = TheScope().root + "/key.der";
+  for (auto _ : state) {
+    EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "SM2");
+    bool ok = key != nullptr && SignRequest(key, EVP_sm3(), true);
+    // Persist the key pair, as the host keeps it in its container.
+    if (ok) {
+      FILE* file = std::fopen(key_file.c_str(), "wb");
+      ok = file != nullptr && i2d_PKCS8PrivateKey_fp(file, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
+      if (file != nullptr) std::fclose(file);
+    }
+    if (!ok) state.SkipWithError("openssl failed");
+    EVP_PKEY_free(key);
+  }
+}
+
+BENCHMARK_CAPTURE(HostRequest, rsa2048, 2048, "Microsoft Enhanced Cryptographic Provider v1.0", "RSA")
+    ->Name("Rsa2048Single/host")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(40)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(OpensslRsaRequest)
+    ->Name("Rsa2048Single/openssl")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(40)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(HostRequest, sm2, 256, "Tessaline SM2 Cryptographic Service Provider v1.0", "SM2")
+    ->Name("Sm2Single/host")->UseRealTime()->Unit(benchmark::kMicrosecond)->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(OpensslSm2Request)
+    ->Name("Sm2Single/openssl")->UseRealTime()->Unit(benchmark::kMicrosecond)->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+}  // namespace
+
+BENCHMARK_MAIN();
