@@ -55,10 +55,11 @@ ALG_ID KeyAlgorithm(bool rsa, DWORD key_spec) {
 
 // Deletes container NAME again; only traced, as the caller is already
 // failing for its own reason.
-void DeleteContainer(const std::u16string& name, const char16_t* provider_name, DWORD type, DWORD flags) {
+void DeleteContainer(const char* caller, const std::u16string& name, const char16_t* provider_name, DWORD type,
+                     DWORD flags) {
   HCRYPTPROV deleted = 0;
   const BOOL ok = CryptAcquireContextW(&deleted, name.c_str(), provider_name, type, flags);
-  TL_TRACE_STEP(ok ? S_OK : ErrorCodeToHResult(GetLastError()), "CreatePublicKey", "delete the container");
+  TL_TRACE_STEP(ok ? S_OK : ErrorCodeToHResult(GetLastError()), caller, "CryptAcquireContextW(delete)");
   if (ok && deleted != 0) (void)CryptReleaseContext(deleted, 0);
 }
 
@@ -172,7 +173,7 @@ HRESULT CreatePublicKey(std::optional<std::u16string>* container_name, std::vect
     if (created_here) {
       (void)CryptReleaseContext(*provider, 0);
       *provider = 0;
-      DeleteContainer(name, provider_name, type, rsa ? CRYPT_DELETEKEYSET : CRYPT_SM2_DELETEKEYSET);
+      DeleteContainer("CreatePublicKey", name, provider_name, type, rsa ? CRYPT_DELETEKEYSET : CRYPT_SM2_DELETEKEYSET);
     }
     return hr;
   }
@@ -208,7 +209,9 @@ HRESULT HavePermissiontoGenerateKeyPair(VARIANT_BOOL* permitted) {
   *permitted = VARIANT_TRUE;
   (void)CryptReleaseContext(provider.h, 0);
   provider.h = 0;
-  if (name.has_value()) DeleteContainer(*name, MS_DEF_PROV_W, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+  if (name.has_value()) {
+    DeleteContainer("HavePermissiontoGenerateKeyPair", *name, MS_DEF_PROV_W, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+  }
   return S_OK;
 }
 
@@ -239,7 +242,8 @@ HRESULT PKCS10CertRequisition(std::string* request, std::u16string* container_na
     if (double_certificate && name.has_value()) {
       (void)CryptReleaseContext(provider.h, 0);
       provider.h = 0;
-      DeleteContainer(*name, provider_name, ProviderTypeOf(provider_name != nullptr ? provider_name : u""),
+      DeleteContainer("PKCS10CertRequisition", *name, provider_name,
+                      ProviderTypeOf(provider_name != nullptr ? provider_name : u""),
                       rsa ? CRYPT_DELETEKEYSET : CRYPT_SM2_DELETEKEYSET);
     }
     return hr;
