@@ -1,5 +1,6 @@
 #include "Tessaline/Misc.h"
 
+#include <array>
 #include <new>
 #include <stdexcept>
 
@@ -36,14 +37,13 @@ int HexDigitValue(char16_t c) {
   return -1;
 }
 
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
+// Sextet value of each 8-bit character, -1 outside the alphabet.
+constexpr auto kBase64Values = [] {
+  std::array<int8_t, 256> table{};
+  table.fill(-1);
+  for (int i = 0; i < 64; ++i) table[static_cast<uint8_t>(kBase64Alphabet[i])] = static_cast<int8_t>(i);
+  return table;
+}();
 
 // Replaces any file at PATH by a new one holding BYTES. The creation is
 // exclusive and follows no link, so a link planted at the name between the
@@ -211,57 +211,63 @@ HRESULT UTF8ToUTF16(const char* text, std::u16string* out, size_t* count) {
   return hr;
 }
 
-HRESULT Base64EncodeEx(size_t count, std::string* out, const uint8_t* bytes, size_t* chars) {
-  if (out == nullptr || (bytes == nullptr && count != 0)) return E_POINTER;
+HRESULT Base64EncodeEx(size_t count, std::string* out_text, const uint8_t* bytes, size_t* chars) {
+  if (out_text == nullptr || (bytes == nullptr && count != 0)) return E_POINTER;
   if (count > 0x7FFFFFFFu / 4) return E_FAIL;
   const HRESULT hr = Guarded([&] {
     const size_t groups = count / 3;
     const size_t lines = groups / kBase64GroupsPerLine + 1;
-    std::string text;
-    text.reserve((count + 2) / 3 * 4 + 2 * lines);
-    const uint8_t* in = bytes;
     // Every line, the last one too even when it holds no group, ends with
     // CR LF; the final CR LF is taken back afterwards.
+    std::string text((count + 2) / 3 * 4 + 2 * lines, '\0');
+    char* out = text.data();
+    const uint8_t* in = bytes;
     for (size_t line = 0; line < lines; ++line) {
       const size_t in_line = line + 1 == lines ? groups % kBase64GroupsPerLine : kBase64GroupsPerLine;
       for (size_t g = 0; g < in_line; ++g, in += 3) {
         const uint32_t v = (uint32_t{in[0]} << 16) | (uint32_t{in[1]} << 8) | in[2];
-        text.push_back(kBase64Alphabet[(v >> 18) & 0x3F]);
-        text.push_back(kBase64Alphabet[(v >> 12) & 0x3F]);
-        text.push_back(kBase64Alphabet[(v >> 6) & 0x3F]);
-        text.push_back(kBase64Alphabet[v & 0x3F]);
+        *out++ = kBase64Alphabet[(v >> 18) & 0x3F];
+        *out++ = kBase64Alphabet[(v >> 12) & 0x3F];
+        *out++ = kBase64Alphabet[(v >> 6) & 0x3F];
+        *out++ = kBase64Alphabet[v & 0x3F];
       }
-      text += "\r\n";
+      *out++ = '\r';
+      *out++ = '\n';
     }
-    text.resize(text.size() - 2);
+    out -= 2;
     const size_t rest = count % 3;
     if (rest != 0) {
       const uint32_t v = (uint32_t{in[0]} << 16) | (rest == 2 ? uint32_t{in[1]} << 8 : 0);
-      text.push_back(kBase64Alphabet[(v >> 18) & 0x3F]);
-      text.push_back(kBase64Alphabet[(v >> 12) & 0x3F]);
-      text += rest == 2 ? std::string(1, kBase64Alphabet[(v >> 6) & 0x3F]) + "=" : std::string("==");
+      *out++ = kBase64Alphabet[(v >> 18) & 0x3F];
+      *out++ = kBase64Alphabet[(v >> 12) & 0x3F];
+      *out++ = rest == 2 ? kBase64Alphabet[(v >> 6) & 0x3F] : '=';
+      *out++ = '=';
     }
+    text.resize(static_cast<size_t>(out - text.data()));
     if (chars != nullptr) *chars = text.size();
-    *out = std::move(text);
+    *out_text = std::move(text);
     return S_OK;
   });
   TL_TRACE_STEP(hr, "Base64EncodeEx", "Base64Encode");
   return hr;
 }
 
-HRESULT Base64DecodeEx(int64_t chars, std::vector<uint8_t>* out, const char* text, size_t* count) {
+HRESULT Base64DecodeEx(int64_t chars, std::vector<uint8_t>* out_bytes, const char* text, size_t* count) {
   if (chars <= 0) return E_FAIL;
-  if (text == nullptr || out == nullptr) return E_POINTER;
+  if (text == nullptr || out_bytes == nullptr) return E_POINTER;
   const HRESULT hr = Guarded([&] {
     const size_t length = static_cast<size_t>(chars);
-    std::vector<uint8_t> bytes;
-    bytes.reserve(length / 4 * 3 + 3);
+    // As many bytes as characters: always enough, since four characters
+    // make three bytes.
+    std::vector<uint8_t> bytes(length);
+    uint8_t* out = bytes.data();
+    const uint8_t* in = reinterpret_cast<const uint8_t*>(text);
     size_t pos = 0;
-    while (pos < length && text[pos] != '\0') {
+    while (pos < length && in[pos] != 0) {
       uint32_t bits = 0;
       int collected = 0;
       while (collected < 4 && pos < length) {
-        const int v = Base64Value(text[pos++]);
+        const int v = kBase64Values[in[pos++]];
         if (v < 0) continue;
         bits = (bits << 6) | static_cast<uint32_t>(v);
         ++collected;
@@ -269,10 +275,11 @@ HRESULT Base64DecodeEx(int64_t chars, std::vector<uint8_t>* out, const char* tex
       // k characters carry 6k bits: the whole bytes among them are output.
       bits <<= 6 * (4 - collected);
       const int whole = collected * 6 / 8;
-      for (int i = 0; i < whole; ++i) bytes.push_back(static_cast<uint8_t>(bits >> (16 - 8 * i)));
+      for (int i = 0; i < whole; ++i) *out++ = static_cast<uint8_t>(bits >> (16 - 8 * i));
     }
+    bytes.resize(static_cast<size_t>(out - bytes.data()));
     if (count != nullptr) *count = bytes.size();
-    *out = std::move(bytes);
+    *out_bytes = std::move(bytes);
     return S_OK;
   });
   TL_TRACE_STEP(hr, "Base64DecodeEx", "Base64Decode");
