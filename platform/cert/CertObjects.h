@@ -78,7 +78,12 @@ DWORD AddToStore(const std::shared_ptr<StoreImpl>& store, CertContextImpl* cert,
 DWORD LoadSystemStore(const StoreImpl& store, std::vector<CertContextImpl*>* certs);
 DWORD SystemStoreExists(storage::Scope scope, std::u16string_view name, bool* exists);
 // Writes CERT's blob under its thumbprint, removing OLD_NAME when it differs.
-DWORD PersistCertificate(const StoreImpl& store, const CertContextImpl& cert, const std::u16string& old_name);
+// With ONLY_IF_ABSENT, an entry already there (written by another process
+// since the store was read) is left alone and CRYPT_E_EXISTS returned.
+DWORD PersistCertificate(const StoreImpl& store, const CertContextImpl& cert, const std::u16string& old_name,
+                         bool only_if_absent = false);
+// The entry NAME of STORE as a new context of no store.
+DWORD ReadCertificateEntry(const StoreImpl& store, const std::u16string& name, CertContextImpl** out);
 DWORD RemoveCertificate(const StoreImpl& store, const std::u16string& registry_name);
 
 // The certificates of a certs-only PKCS#7 SignedData (Pkcs7.cc).

@@ -102,8 +102,19 @@ DWORD AddToStore(const std::shared_ptr<StoreImpl>& self, CertContextImpl* cert, 
   }
 
   if (system) {
-    const DWORD error =
-        PersistCertificate(store, *cert, existing != nullptr ? existing->registry_name : std::u16string());
+    // Another process may have added the certificate since this store was
+    // read: NEW and USE_EXISTING then see its entry, not overwrite it.
+    const bool keep_present =
+        existing == nullptr && (disposition == CERT_STORE_ADD_NEW || disposition == CERT_STORE_ADD_USE_EXISTING);
+    const DWORD error = PersistCertificate(
+        store, *cert, existing != nullptr ? existing->registry_name : std::u16string(), keep_present);
+    if (error == static_cast<DWORD>(CRYPT_E_EXISTS) && disposition == CERT_STORE_ADD_USE_EXISTING) {
+      CertContextImpl* present = nullptr;
+      const DWORD read_error = ReadCertificateEntry(store, ThumbprintName(cert->sha1), &present);
+      if (read_error != ERROR_SUCCESS) return read_error;
+      Place(store, present, self);
+      return AddToStore(self, owned.release(), disposition, added);
+    }
     if (error != ERROR_SUCCESS) return error;
     cert->registry_name = ThumbprintName(cert->sha1);
   }

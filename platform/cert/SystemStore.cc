@@ -57,7 +57,8 @@ DWORD LoadSystemStore(const StoreImpl& store, std::vector<CertContextImpl*>* cer
   return ERROR_SUCCESS;
 }
 
-DWORD PersistCertificate(const StoreImpl& store, const CertContextImpl& cert, const std::u16string& old_name) {
+DWORD PersistCertificate(const StoreImpl& store, const CertContextImpl& cert, const std::u16string& old_name,
+                         bool only_if_absent) {
   storage::Database* db;
   DWORD error = reg::Connect(store.scope, &db);
   if (error == ERROR_FILE_NOT_FOUND) return ERROR_ACCESS_DENIED;  // read-only scope
@@ -74,11 +75,40 @@ DWORD PersistCertificate(const StoreImpl& store, const CertContextImpl& cert, co
       if (e != ERROR_SUCCESS && e != ERROR_FILE_NOT_FOUND) return e;
     }
     reg::KeyId entry;
+    if (only_if_absent && reg::FindSubkey(*db, certificates, name, &entry) == ERROR_SUCCESS) {
+      DWORD type;
+      std::vector<uint8_t> present;
+      if (reg::GetValue(*db, entry, kBlob, &type, &present) == ERROR_SUCCESS) {
+        return static_cast<DWORD>(CRYPT_E_EXISTS);
+      }
+    }
     const std::u16string_view leaf[] = {name};
     e = reg::CreatePath(*db, certificates, leaf, &entry, nullptr);
     if (e != ERROR_SUCCESS) return e;
     return reg::SetValue(*db, entry, kBlob, REG_BINARY, blob);
   });
+}
+
+DWORD ReadCertificateEntry(const StoreImpl& store, const std::u16string& name, CertContextImpl** out) {
+  storage::Database* db;
+  DWORD error = reg::Connect(store.scope, &db);
+  if (error != ERROR_SUCCESS) return error;
+  reg::KeyId key;
+  error = reg::FindPath(*db, reg::kHiveRoot, CertificatesPath(store.name), &key);
+  if (error == ERROR_SUCCESS) error = reg::FindSubkey(*db, key, name, &key);
+  DWORD type;
+  std::vector<uint8_t> blob;
+  if (error == ERROR_SUCCESS) error = reg::GetValue(*db, key, kBlob, &type, &blob);
+  if (error != ERROR_SUCCESS) return error;
+  PropertyMap properties;
+  std::vector<uint8_t> der;
+  if (!ParseProperties(blob, &properties, &der)) return ERROR_INVALID_DATA;
+  CertContextImpl* cert = NewContext(der, &error);
+  if (cert == nullptr) return error;
+  cert->properties = std::move(properties);
+  cert->registry_name = name;
+  *out = cert;
+  return ERROR_SUCCESS;
 }
 
 DWORD RemoveCertificate(const StoreImpl& store, const std::u16string& registry_name) {

@@ -75,6 +75,36 @@ TEST_F(CertStoreTest, DispositionsInTheUserStoreAndAcrossReopening) {
   ASSERT_TRUE(CertCloseStore(store, 0));
 }
 
+// Two opens of one store stand for two processes: what one adds, the
+// other's NEW and USE_EXISTING respect even though it read the store before.
+TEST_F(CertStoreTest, AdditionsSeeEntriesWrittenSinceTheStoreWasRead) {
+  const auto der = factory_.Make("Shared", 30);
+  HCERTSTORE first = OpenSystem(CERT_SYSTEM_STORE_CURRENT_USER, u"MY");
+  HCERTSTORE second = OpenSystem(CERT_SYSTEM_STORE_CURRENT_USER, u"MY");
+  PCCERT_CONTEXT added = nullptr;
+  ASSERT_TRUE(AddEncoded(first, der, CERT_STORE_ADD_NEW, &added));
+  const CRYPT_KEY_PROV_INFO info = ProvInfo(u"kept", u"Vendor CSP", 1, AT_SIGNATURE);
+  ASSERT_TRUE(CertSetCertificateContextProperty(added, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+  (void)CertFreeCertificateContext(added);
+
+  EXPECT_FALSE(AddEncoded(second, der, CERT_STORE_ADD_NEW));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_EXISTS));
+  PCCERT_CONTEXT used = nullptr;
+  ASSERT_TRUE(AddEncoded(second, der, CERT_STORE_ADD_USE_EXISTING, &used));
+  EXPECT_EQ(ProviderOf(used), u"Vendor CSP|kept|1|2");
+  (void)CertFreeCertificateContext(used);
+  EXPECT_EQ(ListThumbprints(second).size(), 1u);
+  ASSERT_TRUE(CertCloseStore(first, 0));
+  ASSERT_TRUE(CertCloseStore(second, 0));
+
+  HCERTSTORE reread = OpenSystem(CERT_SYSTEM_STORE_CURRENT_USER, u"MY");
+  PCCERT_CONTEXT cert = CertEnumCertificatesInStore(reread, nullptr);
+  ASSERT_NE(cert, nullptr);
+  EXPECT_EQ(ProviderOf(cert), u"Vendor CSP|kept|1|2");
+  (void)CertFreeCertificateContext(cert);
+  ASSERT_TRUE(CertCloseStore(reread, 0));
+}
+
 TEST_F(CertStoreTest, KeyProviderPropertyIsKeptInTheRegistryBlob) {
   const auto der = factory_.Make("Keyed", 10);
   HCERTSTORE store = OpenSystem(CERT_SYSTEM_STORE_CURRENT_USER, u"MY");
