@@ -1,15 +1,16 @@
 #include <openssl/evp.h>
 
 #include <cstring>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "platform/cert/CertObjects.h"
 
 namespace tessaline::cert {
 namespace {
 
-std::unordered_set<const CERT_CONTEXT*>& LiveContexts() {
-  static std::unordered_set<const CERT_CONTEXT*> live;
+// Every live context by the address handed out for it.
+std::unordered_map<const CERT_CONTEXT*, CertContextImpl*>& LiveContexts() {
+  static std::unordered_map<const CERT_CONTEXT*, CertContextImpl*> live;
   return live;
 }
 
@@ -55,16 +56,15 @@ CertContextImpl* NewContext(std::span<const uint8_t> der, DWORD* error) {
   context->context.cbCertEncoded = static_cast<DWORD>(context->encoded.size());
   context->context.pCertInfo = &context->parsed.info;
   std::lock_guard<std::recursive_mutex> lock(CertLock());
-  LiveContexts().insert(&context->context);
+  LiveContexts().emplace(&context->context, context.get());
   return context.release();
 }
 
 CertContextImpl* LiveContext(PCCERT_CONTEXT context) {
   if (context == nullptr) return nullptr;
   std::lock_guard<std::recursive_mutex> lock(CertLock());
-  if (LiveContexts().count(context) == 0) return nullptr;
-  // The context is the first member of its implementation.
-  return reinterpret_cast<CertContextImpl*>(const_cast<CERT_CONTEXT*>(context));
+  const auto it = LiveContexts().find(context);
+  return it == LiveContexts().end() ? nullptr : it->second;
 }
 
 void AddReference(CertContextImpl* context) { context->references.fetch_add(1); }

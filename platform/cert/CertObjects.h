@@ -23,7 +23,7 @@ using Thumbprint = std::array<uint8_t, 20>;
 struct StoreImpl;
 
 struct CertContextImpl {
-  CERT_CONTEXT context{};  // first: a PCCERT_CONTEXT is the address of this
+  CERT_CONTEXT context{};  // a PCCERT_CONTEXT is the address of this
   std::atomic<int> references{1};
   std::vector<uint8_t> encoded;
   ParsedCertificate parsed;
