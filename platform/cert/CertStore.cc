@@ -197,9 +197,15 @@ HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType, HCRYPTP
   if (provider == reinterpret_cast<uintptr_t>(CERT_STORE_PROV_SYSTEM_W) ||
       provider == reinterpret_cast<uintptr_t>(CERT_STORE_PROV_SYSTEM_A)) {
     if (pvPara == nullptr) return Fail(static_cast<DWORD>(E_INVALIDARG));
-    store->name = provider == reinterpret_cast<uintptr_t>(CERT_STORE_PROV_SYSTEM_W)
-                      ? std::u16string(static_cast<LPCWSTR>(pvPara))
-                      : Utf8ToUtf16(static_cast<LPCSTR>(pvPara));
+    if (provider == reinterpret_cast<uintptr_t>(CERT_STORE_PROV_SYSTEM_W)) {
+      store->name = static_cast<LPCWSTR>(pvPara);
+    } else {
+      // An 8-bit name must be UTF-8: anything else would be changed on the
+      // way in, and two names could land in one store.
+      const std::string narrow = static_cast<LPCSTR>(pvPara);
+      store->name = Utf8ToUtf16(narrow);
+      if (Utf16ToUtf8(store->name) != narrow) return Fail(ERROR_INVALID_PARAMETER);
+    }
     if (!ValidStoreName(store->name)) return Fail(ERROR_INVALID_PARAMETER);
     switch (dwFlags & CERT_SYSTEM_STORE_LOCATION_MASK) {
       case CERT_SYSTEM_STORE_CURRENT_USER:

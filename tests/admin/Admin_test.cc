@@ -119,6 +119,7 @@ TEST(AdminCerts, BadInputGivesAMessageAndAFailingStatus) {
       {"delete-cert MY", 2, "usage: tessaline delete-cert"},
       {"certs 'A\\B'", 1, "invalid store name"},
       {"certs ''", 1, "invalid store name"},
+      {"certs \"$(printf 'M\\377Y')\"", 2, "must be UTF-8"},
   };
   for (const auto& c : cases) {
     const CommandResult result = Admin(c.args);

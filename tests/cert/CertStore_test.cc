@@ -245,6 +245,14 @@ TEST_F(CertStoreTest, StoreNamesAreData) {
     EXPECT_EQ(OpenSystem(CERT_SYSTEM_STORE_CURRENT_USER, name.c_str()), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   }
+  // 8-bit names are UTF-8 or refused.
+  HCERTSTORE narrow = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, kEncoding, 0, CERT_SYSTEM_STORE_CURRENT_USER,
+                                    "\xE5\x90\x8D\xE5\xAD\x97 %s %n");
+  ASSERT_NE(narrow, nullptr);
+  EXPECT_EQ(ListThumbprints(narrow).size(), 1u);  // the same store as its UTF-16 name
+  ASSERT_TRUE(CertCloseStore(narrow, 0));
+  EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_SYSTEM_A, kEncoding, 0, CERT_SYSTEM_STORE_CURRENT_USER, "M\xFFY"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(OpenSystem(CERT_SYSTEM_STORE_CURRENT_USER, u"Never", CERT_STORE_OPEN_EXISTING_FLAG), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(OpenSystem(0x00040000, u"MY"), nullptr);  // a location this platform does not keep

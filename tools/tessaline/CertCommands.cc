@@ -23,8 +23,16 @@ struct StoreArguments {
   std::vector<std::string> rest;
 };
 
+// Names reach the stores exactly as typed: text that is not UTF-8 would be
+// changed on the way (and two names could become one), so it is refused.
+bool IsUtf8(const std::string& text) { return Utf16ToUtf8(Utf8ToUtf16(text)) == text; }
+
 bool ParseStoreArguments(const Arguments& args, StoreArguments* out, std::string* problem) {
   for (const std::string& arg : args) {
+    if (!IsUtf8(arg)) {
+      *problem = "arguments must be UTF-8 text";
+      return false;
+    }
     if (arg == "--machine") {
       out->machine = true;
     } else if (arg.size() > 1 && arg[0] == '-' && out->rest.empty()) {
