@@ -83,6 +83,17 @@ TEST(AdminCerts, AddListAndDeleteRoundTrip) {
   storage::Database::CloseAll();
   EXPECT_EQ(Admin("certs").output, line.substr(0, line.size() - 2) + "Vendor \xE5\x8E\x82\xE5\x95\x86 CSP\n");
 
+  // Control characters cannot forge fields or lines.
+  store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, X509_ASN_ENCODING, 0, CERT_SYSTEM_STORE_CURRENT_USER, u"MY");
+  cert = CertEnumCertificatesInStore(store, nullptr);
+  ASSERT_NE(cert, nullptr);
+  info.pwszProvName = const_cast<LPWSTR>(u"Evil\n\tCSP\\");
+  ASSERT_TRUE(CertSetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+  (void)CertFreeCertificateContext(cert);
+  (void)CertCloseStore(store, 0);
+  storage::Database::CloseAll();
+  EXPECT_EQ(Admin("certs").output, line.substr(0, line.size() - 2) + "Evil\\x0A\\x09CSP\\x5C\n");
+
   const std::string lower = [&] {
     std::string s = thumbprint;
     std::transform(s.begin(), s.end(), s.begin(), ::tolower);

@@ -45,6 +45,23 @@ bool ParseStoreArguments(const Arguments& args, StoreArguments* out, std::string
   return true;
 }
 
+// Text from a certificate or a property, made safe for one line of a
+// terminal: control characters (tabs and line breaks included, which would
+// forge fields or lines) are shown as \xNN.
+std::string Printable(const std::string& text) {
+  std::string shown;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F || c == '\\') {
+      char escaped[8];
+      std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
+      shown += escaped;
+    } else {
+      shown += static_cast<char>(c);
+    }
+  }
+  return shown;
+}
+
 std::string Hex(const uint8_t* data, size_t size, bool upper) {
   const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   std::string text;
@@ -90,7 +107,7 @@ std::string SubjectText(PCCERT_CONTEXT cert) {
   std::u16string text(size, u'\0');
   const DWORD written = CertNameToStrW(X509_ASN_ENCODING, name, type, text.data(), size);
   text.resize(written == 0 ? 0 : written - 1);
-  return Utf16ToUtf8(text);
+  return Printable(Utf16ToUtf8(text));
 }
 
 std::string Thumbprint(PCCERT_CONTEXT cert) {
@@ -106,7 +123,7 @@ std::string ProviderName(PCCERT_CONTEXT cert) {
   std::vector<uint8_t> buffer(size);
   if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size)) return "-";
   const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
-  return info->pwszProvName == nullptr ? "-" : Utf16ToUtf8(info->pwszProvName);
+  return info->pwszProvName == nullptr ? "-" : Printable(Utf16ToUtf8(info->pwszProvName));
 }
 
 std::string SerialText(PCCERT_CONTEXT cert) {
