@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/MessageLoop.h"
+#include "platform/storage/Database.h"
 
 namespace {
 
@@ -86,16 +87,26 @@ std::vector<std::pair<size_t, uint32_t>> ExpectedRequests(const uint8_t* data, s
   return requests;
 }
 
-void PointScopesAtTemporaryDirectory() {
-  static const bool done = [] {
-    std::string root = std::filesystem::temp_directory_path().string() + "/tessaline-fuzz-XXXXXX";
-    if (mkdtemp(root.data()) == nullptr) abort();
-    setenv("XDG_DATA_HOME", (root + "/user").c_str(), 1);
-    setenv("TESSALINE_MACHINE_DIR", (root + "/machine").c_str(), 1);
-    return true;
-  }();
-  (void)done;
-}
+// Whatever the requests store goes to a private user and machine scope,
+// removed at exit.
+class PrivateScopes {
+ public:
+  PrivateScopes() : root_(std::filesystem::temp_directory_path().string() + "/tessaline-fuzz-XXXXXX") {
+    if (mkdtemp(root_.data()) == nullptr) abort();
+    setenv("XDG_DATA_HOME", (root_ + "/user").c_str(), 1);
+    setenv("TESSALINE_MACHINE_DIR", (root_ + "/machine").c_str(), 1);
+  }
+  ~PrivateScopes() {
+    tessaline::storage::Database::CloseAll();
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+
+ private:
+  std::string root_;
+};
+
+void PointScopesAtTemporaryDirectory() { static PrivateScopes scopes; }
 
 }  // namespace
 
