@@ -86,6 +86,7 @@ void SplitStrings(const char16_t* text, std::vector<std::u16string>* list) {
 
 HRESULT ConvertBinaryDataToString(std::u16string* out, size_t count, const uint8_t* bytes) {
   if (out == nullptr || (bytes == nullptr && count != 0)) return E_POINTER;
+  if (count > std::u16string().max_size() / 2) return E_OUTOFMEMORY;
   return Guarded([&] {
     static constexpr char16_t kDigits[] = u"0123456789abcdef";
     std::u16string text(2 * count, u'\0');
