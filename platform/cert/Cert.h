@@ -73,7 +73,6 @@ inline const LPCSTR CERT_STORE_PROV_SYSTEM_W = reinterpret_cast<LPCSTR>(uintptr_
 inline const LPCSTR CERT_STORE_PROV_SYSTEM = CERT_STORE_PROV_SYSTEM_W;
 
 inline constexpr DWORD CERT_STORE_NO_CRYPT_RELEASE_FLAG = 0x00000001;
-inline constexpr DWORD CERT_STORE_CREATE_NEW_FLAG = 0x00002000;
 inline constexpr DWORD CERT_STORE_OPEN_EXISTING_FLAG = 0x00004000;
 inline constexpr DWORD CERT_STORE_READONLY_FLAG = 0x00008000;
 
@@ -83,6 +82,9 @@ inline constexpr DWORD CERT_SYSTEM_STORE_LOCAL_MACHINE = 0x00020000;
 
 inline constexpr DWORD CERT_CLOSE_STORE_FORCE_FLAG = 0x1;
 inline constexpr DWORD CERT_CLOSE_STORE_CHECK_FLAG = 0x2;
+// CertCloseStore with the check flag: the store closed, but some of its
+// certificates are still referenced.
+inline constexpr HRESULT CRYPT_E_PENDING_CLOSE = MakeResult(0x8009200F);
 
 // Add dispositions.
 inline constexpr DWORD CERT_STORE_ADD_NEW = 1;
@@ -137,6 +139,9 @@ inline constexpr const char* szOID_RSA_emailAddr = "1.2.840.113549.1.9.1";
 // holding a backslash (ERROR_INVALID_PARAMETER).
 HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType, HCRYPTPROV_LEGACY hCryptProv,
                          DWORD dwFlags, const void* pvPara);
+// Certificates still referenced outlive the store's handle. With
+// CERT_CLOSE_STORE_CHECK_FLAG that case returns FALSE (CRYPT_E_PENDING_CLOSE),
+// the store being closed all the same.
 BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
 
 // Releases PPREVCERTCONTEXT and returns the next certificate (a new

@@ -242,7 +242,6 @@ HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType, HCRYPTP
 }
 
 BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags) {
-  (void)dwFlags;
   if (hCertStore == nullptr) return TRUE;
   std::lock_guard<std::recursive_mutex> lock(CertLock());
   const auto it = Stores().stores.find(reinterpret_cast<uintptr_t>(hCertStore));
@@ -250,11 +249,18 @@ BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags) {
   std::shared_ptr<StoreImpl> store = std::move(it->second);
   Stores().stores.erase(it);
   store->closed = true;
-  for (size_t i = 0; i < store->slots.size(); ++i) ClearSlot(*store, i);
+  bool pending = false;
+  for (size_t i = 0; i < store->slots.size(); ++i) {
+    if (store->slots[i] != nullptr && store->slots[i]->references.load() > 1) pending = true;
+    ClearSlot(*store, i);
+  }
 #ifdef TESSALINE_HAVE_PROVIDERS
   if (store->provider != 0) (void)CryptReleaseContext(store->provider, 0);
 #endif
   store->provider = 0;
+  if (pending && (dwFlags & CERT_CLOSE_STORE_CHECK_FLAG) != 0) {
+    return FailWith(static_cast<DWORD>(CRYPT_E_PENDING_CLOSE));
+  }
   return TRUE;
 }
 

@@ -286,11 +286,15 @@ TEST_F(CertStoreTest, MemoryStoreDispositionsAndContextCopies) {
   ASSERT_TRUE(CertDeleteCertificateFromStore(CertDuplicateCertificateContext(c)));
   c = CertEnumCertificatesInStore(memory, c);
   EXPECT_NE(c, nullptr);
-  (void)CertFreeCertificateContext(c);
   EXPECT_EQ(ListThumbprints(memory).size(), 1u);
 
-  // Contexts outlive the store they came from.
-  ASSERT_TRUE(CertCloseStore(memory, 0));
+  // Contexts outlive the store they came from; the check flag says so.
+  EXPECT_FALSE(CertCloseStore(memory, CERT_CLOSE_STORE_CHECK_FLAG));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_PENDING_CLOSE));
+  EXPECT_FALSE(CertCloseStore(memory, 0));  // closed all the same
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(c->hCertStore, memory);
+  (void)CertFreeCertificateContext(c);
   EXPECT_EQ(first->pCertInfo->SerialNumber.pbData[0], 1);
   (void)CertFreeCertificateContext(first);
   (void)CertFreeCertificateContext(again);
