@@ -33,6 +33,7 @@ constexpr size_t kCoordinate = 32;
 constexpr size_t kField = 64;
 constexpr size_t kBlobXOffset = 12;
 constexpr size_t kBlobYOffset = 76;
+static_assert(kBlobYOffset == kBlobXOffset + kField, "the Y field follows the X field");
 constexpr size_t kBase64LineChars = 64;
 
 HRESULT BadBlob() { return HRESULT_FROM_WIN32(ERROR_INVALID_DATA); }
