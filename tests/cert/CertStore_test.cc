@@ -185,9 +185,10 @@ TEST_F(CertStoreTest, RootWrittenIntoTheRegistryAppearsInTheRootStore) {
   blob.insert(blob.end(), {32, 0, 0, 0, 1, 0, 0, 0, static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8), 0, 0});
   blob.insert(blob.end(), der.begin(), der.end());
 
+  // The key is opened, not created: every machine has it.
   HKEY root;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\SystemCertificates\\ROOT\\Certificates", 0,
-                            nullptr, 0, KEY_ALL_ACCESS, nullptr, &root, nullptr),
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\SystemCertificates\\ROOT\\Certificates", 0,
+                          KEY_ALL_ACCESS, &root),
             ERROR_SUCCESS);
   HKEY entry;
   const std::u16string name(thumbprint.begin(), thumbprint.end());
@@ -218,6 +219,17 @@ TEST_F(CertStoreTest, RootWrittenIntoTheRegistryAppearsInTheRootStore) {
   ASSERT_TRUE(CertCloseStore(store, 0));
   // The user's ROOT is another place.
   store = OpenSystem(CERT_SYSTEM_STORE_CURRENT_USER, u"ROOT");
+  EXPECT_TRUE(ListThumbprints(store).empty());
+  ASSERT_TRUE(CertCloseStore(store, 0));
+
+  // Deleting the registry key removes the root from the store.
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\SystemCertificates\\ROOT\\Certificates", 0,
+                          KEY_ALL_ACCESS, &root),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyW(root, name.c_str()), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyW(root, name.c_str()), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegCloseKey(root), ERROR_SUCCESS);
+  store = OpenSystem(CERT_SYSTEM_STORE_LOCAL_MACHINE, u"ROOT");
   EXPECT_TRUE(ListThumbprints(store).empty());
   ASSERT_TRUE(CertCloseStore(store, 0));
 }
