@@ -106,14 +106,20 @@ DWORD AddToStore(const std::shared_ptr<StoreImpl>& self, CertContextImpl* cert, 
     // read: NEW and USE_EXISTING then see its entry, not overwrite it.
     const bool keep_present =
         existing == nullptr && (disposition == CERT_STORE_ADD_NEW || disposition == CERT_STORE_ADD_USE_EXISTING);
-    const DWORD error = PersistCertificate(
-        store, *cert, existing != nullptr ? existing->registry_name : std::u16string(), keep_present);
+    const std::u16string old_name = existing != nullptr ? existing->registry_name : std::u16string();
+    DWORD error = PersistCertificate(store, *cert, old_name, keep_present);
     if (error == static_cast<DWORD>(CRYPT_E_EXISTS) && disposition == CERT_STORE_ADD_USE_EXISTING) {
       CertContextImpl* present = nullptr;
-      const DWORD read_error = ReadCertificateEntry(store, ThumbprintName(cert->sha1), &present);
-      if (read_error != ERROR_SUCCESS) return read_error;
-      Place(store, present, self);
-      return AddToStore(self, owned.release(), disposition, added);
+      if (ReadCertificateEntry(store, ThumbprintName(cert->sha1), &present) == ERROR_SUCCESS) {
+        if (present->sha1 == cert->sha1) {
+          Place(store, present, self);
+          return AddToStore(self, owned.release(), disposition, added);  // now found in the store
+        }
+        ReleaseReference(present);
+      }
+      // The entry under that name does not hold this certificate: it is
+      // replaced.
+      error = PersistCertificate(store, *cert, old_name, false);
     }
     if (error != ERROR_SUCCESS) return error;
     cert->registry_name = ThumbprintName(cert->sha1);

@@ -1,6 +1,8 @@
 // Memory, PKCS#7 and registry-backed system stores.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/registry/Registry.h"
 #include "tests/cert/CertFactory.h"
 #include "tests/cert/CertTestSupport.h"
@@ -94,14 +96,43 @@ TEST_F(CertStoreTest, AdditionsSeeEntriesWrittenSinceTheStoreWasRead) {
   EXPECT_EQ(ProviderOf(used), u"Vendor CSP|kept|1|2");
   (void)CertFreeCertificateContext(used);
   EXPECT_EQ(ListThumbprints(second).size(), 1u);
+
+  // An entry named for a certificate but holding another one (or nothing
+  // readable) is replaced rather than taken for it.
+  const auto other = factory_.Make("Other", 31);
+  PCCERT_CONTEXT other_context =
+      CertCreateCertificateContext(kEncoding, other.data(), static_cast<DWORD>(other.size()));
+  const std::string other_name = ThumbprintOf(other_context);
+  (void)CertFreeCertificateContext(other_context);
+  const std::u16string forged_path = u"Software\\Microsoft\\SystemCertificates\\MY\\Certificates\\" +
+                                     std::u16string(other_name.begin(), other_name.end());
+  HKEY forged;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, forged_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &forged,
+                            nullptr),
+            ERROR_SUCCESS);
+  std::vector<uint8_t> wrong = {32, 0, 0, 0, 1, 0, 0, 0, static_cast<uint8_t>(der.size()),
+                                static_cast<uint8_t>(der.size() >> 8), 0, 0};
+  wrong.insert(wrong.end(), der.begin(), der.end());
+  ASSERT_EQ(RegSetValueExW(forged, u"Blob", 0, REG_BINARY, wrong.data(), static_cast<DWORD>(wrong.size())),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(forged), ERROR_SUCCESS);
+  ASSERT_TRUE(AddEncoded(second, other, CERT_STORE_ADD_USE_EXISTING, &used));
+  EXPECT_EQ(ThumbprintOf(used), other_name);
+  (void)CertFreeCertificateContext(used);
   ASSERT_TRUE(CertCloseStore(first, 0));
   ASSERT_TRUE(CertCloseStore(second, 0));
 
   HCERTSTORE reread = OpenSystem(CERT_SYSTEM_STORE_CURRENT_USER, u"MY");
-  PCCERT_CONTEXT cert = CertEnumCertificatesInStore(reread, nullptr);
-  ASSERT_NE(cert, nullptr);
-  EXPECT_EQ(ProviderOf(cert), u"Vendor CSP|kept|1|2");
-  (void)CertFreeCertificateContext(cert);
+  std::vector<std::u16string> providers;
+  std::vector<std::string> thumbprints;
+  for (PCCERT_CONTEXT cert = CertEnumCertificatesInStore(reread, nullptr); cert != nullptr;
+       cert = CertEnumCertificatesInStore(reread, cert)) {
+    providers.push_back(ProviderOf(cert));
+    thumbprints.push_back(ThumbprintOf(cert));
+  }
+  EXPECT_EQ(providers.size(), 2u);
+  EXPECT_NE(std::find(providers.begin(), providers.end(), u"Vendor CSP|kept|1|2"), providers.end());
+  EXPECT_NE(std::find(thumbprints.begin(), thumbprints.end(), other_name), thumbprints.end());
   ASSERT_TRUE(CertCloseStore(reread, 0));
 }
 
