@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "Tessaline/ErrorCodes.h"
+#include "platform/base/Utf.h"
 #include "tests/host/HostProcess.h"
 
 namespace tessaline::test {
@@ -17,6 +19,22 @@ struct Exchange {
   std::string request;
   std::string response;
 };
+
+// TEXT as the body of a JSON string, for the control characters that
+// descriptions carry.
+std::string JsonText(const std::u16string& text) {
+  std::string escaped;
+  for (const char c : Utf16ToUtf8(text)) {
+    if (c == '\r') {
+      escaped += "\\r";
+    } else if (c == '\n') {
+      escaped += "\\n";
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
 
 constexpr char kBase[] = "Microsoft Base Cryptographic Provider v1.0";
 
@@ -32,7 +50,8 @@ const char kVersion[] = R"({"function":"VEXA_GetVersion","errorcode":0,"result":
 
 // Order matters: later requests see the settings and last error of earlier
 // ones, as in one browser session.
-const std::vector<Exchange> kSession = {
+std::vector<Exchange> Session() {
+  return {
     // Shapes of a valid request.
     {R"({"function":"VEXA_GetVersion","params":[],"randomId":"42"})",
      R"({"function":"VEXA_GetVersion","errorcode":0,"result":"3.2.0.3","randomId":"42"})"},
@@ -91,6 +110,11 @@ const std::vector<Exchange> kSession = {
      kSetCspBadType},
     {R"({"function":"VEXA_SetKeyAlgorithm","params":[{"value":"RSA"}]})",
      R"({"function":"VEXA_SetKeyAlgorithm","errorcode":-1610141180,"result":false})"},
+    {R"({"function":"VEXA_SetKeyAlgorithm","params":[5]})",
+     R"({"function":"VEXA_SetKeyAlgorithm","errorcode":-1610141180,"result":false})"},
+    // None of the failures above reached the agent: nothing was recorded.
+    {R"({"function":"GetLastErrorDesc","params":[]})",
+     R"({"function":"VEXA_GetLastErrorDesc","errorcode":0,"result":")" + JsonText(DescribeResultCode(S_OK)) + "\"}"},
     // Bare arguments and "param" objects carry the same values; numbers are
     // truncated toward zero.
     {SetCspInfo("1024", kBase), kSetCspTrue},
@@ -116,7 +140,8 @@ const std::vector<Exchange> kSession = {
      R"({"function":"VEXA_GetCSPInfo","errorcode":0,"result":"Microsoft Base Cryptographic Provider v1.0||)"
      R"(Microsoft Enhanced Cryptographic Provider v1.0||Microsoft Enhanced RSA and AES Cryptographic Provider||)"
      R"(Microsoft Strong Cryptographic Provider||Tessaline SM2 Cryptographic Service Provider v1.0"})"},
-};
+  };
+}
 
 bool IsJsonObject(const std::string& text) {
   cJSON* json = cJSON_ParseWithOpts(text.c_str(), nullptr, true);
@@ -127,6 +152,7 @@ bool IsJsonObject(const std::string& text) {
 }
 
 TEST(HostProtocol, SessionOfRequestsIsAnsweredInOrder) {
+  const std::vector<Exchange> kSession = Session();
   InputChunks input(1);
   for (const Exchange& exchange : kSession) input[0] += Frame(exchange.request);
   HostOptions options;
