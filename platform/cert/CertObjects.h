@@ -44,6 +44,7 @@ struct StoreImpl {
   // that running enumerations continue after it.
   std::vector<CertContextImpl*> slots;
   std::unordered_map<std::string, size_t> by_thumbprint;
+  std::unordered_map<std::u16string, size_t> by_registry_name;  // folded names
   // System stores.
   storage::Scope scope = storage::Scope::kUser;
   std::u16string name;

@@ -2,6 +2,7 @@
 
 #include "platform/base/Utf.h"
 #include "platform/cert/CertObjects.h"
+#include "platform/registry/RegistryStore.h"
 #if __has_include("platform/crypt/Crypt.h")
 #include "platform/crypt/Crypt.h"
 #define TESSALINE_HAVE_PROVIDERS 1
@@ -25,7 +26,12 @@ StoreTable& Stores() {
 void ClearSlot(StoreImpl& store, size_t slot) {
   CertContextImpl* held = store.slots[slot];
   if (held == nullptr) return;
-  store.by_thumbprint.erase(ThumbprintKey(held->sha1));
+  const auto by_sha1 = store.by_thumbprint.find(ThumbprintKey(held->sha1));
+  if (by_sha1 != store.by_thumbprint.end() && by_sha1->second == slot) store.by_thumbprint.erase(by_sha1);
+  if (!held->registry_name.empty()) {
+    const auto by_name = store.by_registry_name.find(registry::FoldName(held->registry_name));
+    if (by_name != store.by_registry_name.end() && by_name->second == slot) store.by_registry_name.erase(by_name);
+  }
   store.slots[slot] = nullptr;
   ReleaseReference(held);
 }
@@ -37,6 +43,14 @@ CertContextImpl* Place(StoreImpl& store, CertContextImpl* cert, const std::share
   cert->slot = store.slots.size();
   store.slots.push_back(cert);
   store.by_thumbprint[ThumbprintKey(cert->sha1)] = cert->slot;
+  if (!cert->registry_name.empty()) {
+    // A certificate read from an entry named for another one gives way to
+    // the certificate now written under that name.
+    const std::u16string folded = registry::FoldName(cert->registry_name);
+    const auto other = store.by_registry_name.find(folded);
+    if (other != store.by_registry_name.end() && other->second != cert->slot) ClearSlot(store, other->second);
+    store.by_registry_name[folded] = cert->slot;
+  }
   return cert;
 }
 

@@ -136,6 +136,35 @@ TEST_F(CertStoreTest, AdditionsSeeEntriesWrittenSinceTheStoreWasRead) {
   ASSERT_TRUE(CertCloseStore(reread, 0));
 }
 
+// An entry whose name says B but which holds A gives way when B itself is
+// written under that name.
+TEST_F(CertStoreTest, EntryNamedForAnotherCertificateGivesWay) {
+  const auto a = factory_.Make("A", 40);
+  const auto b = factory_.Make("B", 41);
+  PCCERT_CONTEXT b_context = CertCreateCertificateContext(kEncoding, b.data(), static_cast<DWORD>(b.size()));
+  const std::string b_name = ThumbprintOf(b_context);
+  (void)CertFreeCertificateContext(b_context);
+  const std::u16string path = u"Software\\Microsoft\\SystemCertificates\\MY\\Certificates\\" +
+                              std::u16string(b_name.begin(), b_name.end());
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  std::vector<uint8_t> blob = {32, 0, 0, 0, 1, 0, 0, 0, static_cast<uint8_t>(a.size()),
+                               static_cast<uint8_t>(a.size() >> 8), 0, 0};
+  blob.insert(blob.end(), a.begin(), a.end());
+  ASSERT_EQ(RegSetValueExW(key, u"Blob", 0, REG_BINARY, blob.data(), static_cast<DWORD>(blob.size())), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+
+  HCERTSTORE store = OpenSystem(CERT_SYSTEM_STORE_CURRENT_USER, u"MY");
+  ASSERT_EQ(ListThumbprints(store).size(), 1u);  // A, under B's name
+  ASSERT_TRUE(AddEncoded(store, b, CERT_STORE_ADD_REPLACE_EXISTING));
+  EXPECT_EQ(ListThumbprints(store), std::vector<std::string>{b_name});
+  ASSERT_TRUE(CertCloseStore(store, 0));
+  store = OpenSystem(CERT_SYSTEM_STORE_CURRENT_USER, u"MY");
+  EXPECT_EQ(ListThumbprints(store), std::vector<std::string>{b_name});
+  ASSERT_TRUE(CertCloseStore(store, 0));
+}
+
 TEST_F(CertStoreTest, KeyProviderPropertyIsKeptInTheRegistryBlob) {
   const auto der = factory_.Make("Keyed", 10);
   HCERTSTORE store = OpenSystem(CERT_SYSTEM_STORE_CURRENT_USER, u"MY");
