@@ -32,11 +32,25 @@ ssize_t ReadFully(int fd, void* data, size_t size) {
 
 bool IsOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
 
+// Standard input and output as they were when the program started.
+bool g_closed_at_start[2] = {false, false};
+
 }  // namespace
+
+void GuardStandardDescriptors() {
+  // Filled in ascending order, so each open() returns the number we fill.
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (IsOpen(fd)) continue;
+    if (fd <= STDOUT_FILENO) g_closed_at_start[fd] = true;
+    const int placeholder = open("/dev/null", O_RDWR);
+    if (placeholder >= 0 && placeholder != fd) close(placeholder);
+  }
+}
 
 int SetTranslationMode() {
   TL_TRACE_SCOPE("SetTranslationMode");
-  if (!IsOpen(STDIN_FILENO) || !IsOpen(STDOUT_FILENO)) {
+  if (g_closed_at_start[STDIN_FILENO] || g_closed_at_start[STDOUT_FILENO] || !IsOpen(STDIN_FILENO) ||
+      !IsOpen(STDOUT_FILENO)) {
     TL_TRACE_ERROR("standard input or output is not open (errno %d)", errno);
     return -1;
   }

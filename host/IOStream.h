@@ -22,6 +22,13 @@ struct FreeDeleter {
 // A message body followed by one NUL byte.
 using MessageBuffer = std::unique_ptr<char[], FreeDeleter>;
 
+// Run first thing in the program: a standard descriptor (0, 1 or 2) that
+// was closed at start is pointed at /dev/null, so that no file opened later
+// (a database, a trace file) takes its number and receives the protocol's
+// frames. SetTranslationMode still reports standard input or output that
+// was closed as unusable.
+void GuardStandardDescriptors();
+
 // Checks that standard input and output are open descriptors (there is no
 // text mode to leave on this platform) and keeps a closed reader from
 // killing the process on write, so that a failed write ends the loop with

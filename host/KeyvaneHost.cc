@@ -72,6 +72,7 @@ int wmain(int argc, char16_t** argv) {
 }  // namespace tessaline
 
 int main(int argc, char** argv) {
+  tessaline::GuardStandardDescriptors();
   // The command line arrives as UTF-8; the program works on UTF-16.
   std::vector<std::u16string> arguments(static_cast<size_t>(argc));
   std::vector<char16_t*> pointers;

@@ -64,6 +64,7 @@ HostRun RunHost(const InputChunks& input, const HostOptions& options) {
       const rlimit limit{options.address_space_limit, options.address_space_limit};
       setrlimit(RLIMIT_AS, &limit);
     }
+    for (const int fd : options.closed_descriptors) close(fd);
     std::vector<char*> argv{const_cast<char*>(TESSALINE_HOST_PATH)};
     for (const std::string& argument : options.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);

@@ -22,6 +22,7 @@ struct HostOptions {
   std::vector<std::string> arguments;    // after the program name
   std::vector<std::string> environment;  // NAME=VALUE added to ours, NAME removed
   uint64_t address_space_limit = 0;      // bytes; 0 = none
+  std::vector<int> closed_descriptors;   // closed before the program starts
 };
 
 HostRun RunHost(const InputChunks& input, const HostOptions& options = {});

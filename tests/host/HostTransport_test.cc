@@ -84,6 +84,18 @@ TEST(HostTransport, CommandLineSelectsTheMode) {
   }
 }
 
+// Without its standard input or output the host ends with -1 before
+// reading; nothing it opens later may take their place and receive frames.
+TEST(HostTransport, ClosedStandardDescriptorsEndTheProgram) {
+  for (const int fd : {0, 1}) {
+    HostOptions options;
+    options.closed_descriptors = {fd};
+    const HostRun run = RunHost({Frame(kCheckHost)}, options);
+    EXPECT_EQ(run.exit_code, kExitMinusOne) << "closed descriptor " << fd;
+    EXPECT_EQ(run.output, "") << "closed descriptor " << fd;
+  }
+}
+
 // The longest answer the browser accepts goes out; one byte more is
 // replaced by the marker frame and ends the process with -1.
 TEST(HostTransport, ResponseSizeLimit) {
