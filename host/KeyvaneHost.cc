@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/HostTrace.h"
 #include "host/IOStream.h"
 #include "host/InstallMode.h"
 #include "host/MessageLoop.h"
@@ -14,7 +15,6 @@
 #include "Tessaline/CryptoAgent.h"
 #include "Tessaline/ErrorDescription.h"
 #include "Tessaline/Misc.h"
-#include "host/HostTrace.h"
 
 namespace tessaline {
 
