@@ -1,5 +1,7 @@
 #include "Tessaline/Trace.h"
 
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +10,7 @@
 #include "platform/base/Errors.h"
 #include "platform/base/Utf.h"
 #include "platform/registry/Registry.h"
+#include "platform/storage/Database.h"
 #include "platform/trace/TraceProvider.h"
 
 namespace tessaline {
@@ -84,6 +87,9 @@ bool ReadDword(HKEY key, const char16_t* name, DWORD* value) {
 }
 
 void EnableFromBootTimeLogger() {
+  // No machine database means no boot-time settings; don't create one just
+  // to look (a host answering checkHost must not touch storage).
+  if (access(storage::ScopeDatabasePath(storage::Scope::kMachine).c_str(), F_OK) != 0) return;
   HKEY logger = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kGlobalLoggerKey, 0, KEY_READ, &logger) != ERROR_SUCCESS) return;
   DWORD start = 0;

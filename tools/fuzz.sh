@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-300}
 shopt -s nullglob
 for target in build-fuzz/fuzz/*; do
-  [ -x "$target" ] || continue
+  [ -f "$target" ] && [ -x "$target" ] || continue
   name=$(basename "$target")
   corpus="fuzz/corpus/$name"
   work=$(mktemp -d)

@@ -1,6 +1,7 @@
 // The host program's framing, command line and exit codes, driven through
 // pipes.
 #include <errno.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "tests/host/HostProcess.h"
+#include "tests/support/TestScopes.h"
 
 namespace tessaline::test {
 namespace {
@@ -54,6 +56,20 @@ TEST(HostTransport, FramesAndEndOfInput) {
       }
     }
   }
+}
+
+// A browser starts a new host for each message: requests that need no
+// storage must neither open nor create a database.
+TEST(HostTransport, RequestsWithoutStorageTouchNoDatabase) {
+  const std::string scopes = FreshScopes();
+  const HostRun run = RunHost({Frame(kCheckHost) + Frame(R"({"function":"VEXA_GetVersion","params":[]})") +
+                               Frame(R"({"function":"VEXA_GetCSPInfo","params":[]})") +
+                               Frame(R"({"function":"VEXA_SetKeyAlgorithm","params":["SM2"]})") +
+                               Frame(R"({"function":"GetLastErrorDesc","params":[]})")});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(Responses(run).size(), 5u);
+  EXPECT_NE(access((scopes + "/user/tessaline/user.db").c_str(), F_OK), 0);
+  EXPECT_NE(access((scopes + "/machine/machine.db").c_str(), F_OK), 0);
 }
 
 TEST(HostTransport, CommandLineSelectsTheMode) {

@@ -39,7 +39,7 @@ TEST_F(TraceTest, NothingIsEmittedWhileNoSessionEnabledTheProvider) {
 TEST_F(TraceTest, EveryStatementKindWithAllFlags) {
   RegisterWithFlags("0xf");
   TracedRoutine();
-  const std::string source = __FILE__;
+  const std::string source = __FILE_NAME__;
   const std::vector<TracedLine> expected = {
       {kTraceEntryExit, "Enter CCryptoAgent::VEXA_SetKeyAlgorithm"},
       {kTraceError, "Trace_test.cc(" + std::to_string(kErrorLine) + "): parse failed at 7"},
