@@ -156,7 +156,7 @@ TEST(HostProtocol, SessionOfRequestsIsAnsweredInOrder) {
   InputChunks input(1);
   for (const Exchange& exchange : kSession) input[0] += Frame(exchange.request);
   HostOptions options;
-  options.arguments = {"chrome-extension://knldjmfmopnpolahpmmgbagdohdnhkik/"};
+  options.arguments = {"chrome-extension://aaaabbbbccccddddeeeeffffgggghhhh/"};
   const HostRun run = RunHost(input, options);
   EXPECT_EQ(run.exit_code, 0);
   std::string rest;

@@ -83,7 +83,7 @@ TEST(HostTransport, CommandLineSelectsTheMode) {
       {{"-I"}, false},
       {{"-i", "x"}, true},
       {{"-install"}, true},
-      {{"chrome-extension://knldjmfmopnpolahpmmgbagdohdnhkik/"}, true},
+      {{"chrome-extension://aaaabbbbccccddddeeeeffffgggghhhh/"}, true},
       {{"/usr/lib/mozilla/native-messaging-hosts/tessaline.json", "tessaline@example.org"}, true},
   };
   for (const Case& c : cases) {
