@@ -78,6 +78,14 @@ LSTATUS Resolve(HKEY hKey, OpenKey* key, Database** db) {
   return static_cast<LSTATUS>(reg::KeyExists(**db, key->id));
 }
 
+// Resolve, then the path of LPSUBKEY below that key split into its names.
+LSTATUS ResolvePath(HKEY hKey, LPCWSTR lpSubKey, OpenKey* key, Database** db,
+                    std::vector<std::u16string_view>* path) {
+  const LSTATUS status = Resolve(hKey, key, db);
+  if (status != ERROR_SUCCESS) return status;
+  return static_cast<LSTATUS>(reg::SplitPath(View(lpSubKey), path));
+}
+
 bool Writable(const OpenKey& key, Database* db) { return db != nullptr && db->writable() && key.access != 0; }
 
 }  // namespace
@@ -87,10 +95,8 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDe
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   OpenKey key;
   Database* db;
-  LSTATUS status = Resolve(hKey, &key, &db);
-  if (status != ERROR_SUCCESS) return status;
   std::vector<std::u16string_view> path;
-  status = static_cast<LSTATUS>(reg::SplitPath(View(lpSubKey), &path));
+  LSTATUS status = ResolvePath(hKey, lpSubKey, &key, &db, &path);
   if (status != ERROR_SUCCESS) return status;
   KeyId id = key.id;
   if (!path.empty()) {
@@ -113,10 +119,8 @@ LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpCl
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   OpenKey key;
   Database* db;
-  LSTATUS status = Resolve(hKey, &key, &db);
-  if (status != ERROR_SUCCESS) return status;
   std::vector<std::u16string_view> path;
-  status = static_cast<LSTATUS>(reg::SplitPath(View(lpSubKey), &path));
+  LSTATUS status = ResolvePath(hKey, lpSubKey, &key, &db, &path);
   if (status != ERROR_SUCCESS) return status;
 
   KeyId id = key.id;
@@ -208,10 +212,8 @@ LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
   if (lpSubKey == nullptr || *lpSubKey == u'\0') return ERROR_INVALID_PARAMETER;
   OpenKey key;
   Database* db;
-  LSTATUS status = Resolve(hKey, &key, &db);
-  if (status != ERROR_SUCCESS) return status;
   std::vector<std::u16string_view> path;
-  status = static_cast<LSTATUS>(reg::SplitPath(View(lpSubKey), &path));
+  LSTATUS status = ResolvePath(hKey, lpSubKey, &key, &db, &path);
   if (status != ERROR_SUCCESS) return status;
   if (path.empty()) return ERROR_INVALID_PARAMETER;
   if (db == nullptr) return ERROR_FILE_NOT_FOUND;
