@@ -51,6 +51,15 @@ DWORD ContainerName(const std::u16string* given, std::string* out) {
   return ERROR_SUCCESS;
 }
 
+// The stored name of the caller's container, which must exist already.
+DWORD ExistingContainer(const std::string& provider, const std::u16string* given, std::string* out) {
+  bool exists = false;
+  DWORD error = ContainerName(given, out);
+  if (error == ERROR_SUCCESS) error = ContainerStore::Exists(provider, *out, &exists);
+  if (error != ERROR_SUCCESS) return error;
+  return exists ? ERROR_SUCCESS : Bits(NTE_BAD_KEYSET);
+}
+
 const EVP_MD* DigestOf(ALG_ID algorithm) {
   switch (algorithm) {
     case CALG_SHA1:
@@ -97,11 +106,8 @@ DWORD SoftwareProvider::Acquire(const std::u16string* container, DWORD flags, st
     if (named) {
       // Only the vendor provider reaches a container this way.
       if (flavor_ != Flavor::kVendor) return Bits(NTE_BAD_FLAGS);
-      bool exists = false;
-      DWORD error = ContainerName(container, &name);
-      if (error == ERROR_SUCCESS) error = ContainerStore::Exists(name_utf8_, name, &exists);
+      const DWORD error = ExistingContainer(name_utf8_, container, &name);
       if (error != ERROR_SUCCESS) return error;
-      if (!exists) return Bits(NTE_BAD_KEYSET);
       context->container = name;
     }
   } else if (base == CRYPT_NEWKEYSET) {
@@ -110,11 +116,8 @@ DWORD SoftwareProvider::Acquire(const std::u16string* container, DWORD flags, st
     if (error != ERROR_SUCCESS) return error;
     context->container = name;
   } else if (base == 0) {
-    bool exists = false;
-    DWORD error = ContainerName(container, &name);
-    if (error == ERROR_SUCCESS) error = ContainerStore::Exists(name_utf8_, name, &exists);
+    const DWORD error = ExistingContainer(name_utf8_, container, &name);
     if (error != ERROR_SUCCESS) return error;
-    if (!exists) return Bits(NTE_BAD_KEYSET);
     context->container = name;
   } else {
     return Bits(NTE_BAD_FLAGS);
