@@ -20,11 +20,7 @@ TEST(AdminCommands, ListProvidersAndContainersAndDeleteOne) {
             "Tessaline SM2 Cryptographic Service Provider v1.0\t1\n");
 
   TempDir dir;
-  ASSERT_EQ(RunCommand("openssl req -x509 -newkey rsa:1024 -nodes -keyout k.pem -subj /CN=t -days 1 "
-                       "-outform DER -out c.der 2>/dev/null",
-                       dir.path())
-                .exit_code,
-            0);
+  ASSERT_EQ(MakeCertificateFile(dir), 0);
   const std::vector<uint8_t> certificate = ReadFileBytes(dir.File("c.der"));
   {
     Prov prov;

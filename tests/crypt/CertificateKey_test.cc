@@ -11,11 +11,7 @@ namespace {
 
 TEST(CertificateKey, ResolvesThePropertyToItsContainerAndKey) {
   TempDir dir;
-  ASSERT_EQ(RunCommand("openssl req -x509 -newkey rsa:1024 -nodes -keyout k.pem -subj /CN=t -days 1 "
-                       "-outform DER -out c.der 2>/dev/null",
-                       dir.path())
-                .exit_code,
-            0);
+  ASSERT_EQ(MakeCertificateFile(dir), 0);
   const std::vector<uint8_t> der = ReadFileBytes(dir.File("c.der"));
   PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(),
                                                      static_cast<DWORD>(der.size()));

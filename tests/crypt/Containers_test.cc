@@ -83,11 +83,7 @@ TEST(Containers, KillDuringGenerationLeavesNoHalfContainer) {
 
 TEST(Containers, CertificatesPersistWithTheirKey) {
   TempDir dir;
-  ASSERT_EQ(RunCommand("openssl req -x509 -newkey rsa:1024 -nodes -keyout k.pem -subj /CN=t -days 1 "
-                       "-outform DER -out c.der 2>/dev/null",
-                       dir.path())
-                .exit_code,
-            0);
+  ASSERT_EQ(MakeCertificateFile(dir), 0);
   const std::vector<uint8_t> certificate = ReadFileBytes(dir.File("c.der"));
   const std::u16string name = UniqueName(u"cert");
   {

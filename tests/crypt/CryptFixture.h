@@ -122,6 +122,15 @@ inline bool WritePublicKeyPem(HCRYPTPROV prov, DWORD key_spec, const TempDir& di
   return RunCommand("openssl pkey -pubin -inform DER -in " + name + ".der -out " + name, dir.path()).exit_code == 0;
 }
 
+// Has openssl write a throw-away self-signed RSA certificate as c.der (its
+// key as k.pem) in DIR; returns the command's exit code.
+inline int MakeCertificateFile(const TempDir& dir) {
+  return RunCommand("openssl req -x509 -newkey rsa:1024 -nodes -keyout k.pem -subj /CN=t -days 1 "
+                    "-outform DER -out c.der 2>/dev/null",
+                    dir.path())
+      .exit_code;
+}
+
 inline std::vector<uint8_t> Reversed(std::vector<uint8_t> bytes) {
   std::reverse(bytes.begin(), bytes.end());
   return bytes;
