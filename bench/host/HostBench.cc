@@ -6,8 +6,6 @@
 #include <benchmark/benchmark.h>
 #include <errno.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -15,55 +13,22 @@
 #include <string>
 #include <thread>
 
-extern char** environ;
+#include "bench/support/HostProcess.h"
 
 namespace {
 
-std::string Frame(const std::string& body) {
-  const uint32_t n = static_cast<uint32_t>(body.size());
-  std::string frame{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
-                    static_cast<char>(n >> 24)};
-  return frame + body;
-}
+using tessaline::bench::Child;
+using tessaline::bench::Frame;
+using tessaline::bench::StartChild;
+using tessaline::bench::WaitChild;
 
 const std::string kCheckHost = Frame(R"({"function":"checkHost","params":[]})");
 const std::string kGetVersion = Frame(R"({"function":"VEXA_GetVersion","params":[]})");
 
-struct Child {
-  pid_t pid = -1;
-  int in = -1;   // its standard input
-  int out = -1;  // its standard output
-};
-
-Child Start(const char* program) {
-  int to[2];
-  int from[2];
-  if (pipe(to) != 0 || pipe(from) != 0) std::abort();
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, to[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, from[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, to[1]);
-  posix_spawn_file_actions_addclose(&actions, from[0]);
-  char* argv[] = {const_cast<char*>(program), const_cast<char*>("chrome-extension://bench/"), nullptr};
-  Child child;
-  if (posix_spawn(&child.pid, program, &actions, nullptr, argv, environ) != 0) std::abort();
-  posix_spawn_file_actions_destroy(&actions);
-  close(to[0]);
-  close(from[1]);
-  child.in = to[1];
-  child.out = from[0];
-  return child;
-}
+Child Start(const char* program) { return StartChild(program, "chrome-extension://bench/"); }
 
 void WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) std::abort();
-    done += static_cast<size_t>(n);
-  }
+  if (!tessaline::bench::WriteAll(fd, bytes)) std::abort();
 }
 
 // Reads to the end of the child's output and counts whole frames.
@@ -92,10 +57,7 @@ size_t CountResponses(int fd) {
 
 int Finish(Child& child) {
   close(child.out);
-  int status = 0;
-  while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return status;
+  return WaitChild(child.pid);
 }
 
 void ColdStart(benchmark::State& state, const char* program) {

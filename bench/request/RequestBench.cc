@@ -10,9 +10,7 @@
 #include <benchmark/benchmark.h>
 #include <errno.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <openssl/pem.h>
@@ -24,9 +22,15 @@
 #include <filesystem>
 #include <string>
 
-extern char** environ;
+#include "bench/support/HostProcess.h"
 
 namespace {
+
+using tessaline::bench::Child;
+using tessaline::bench::Frame;
+using tessaline::bench::StartChild;
+using tessaline::bench::WaitChild;
+using tessaline::bench::WriteAll;
 
 constexpr char kSubject[] = "CN=Alice Zhang,OU=Retail,O=Example Bank,L=Haidian,ST=Beijing,C=CN";
 constexpr char kDistId[] = "1234567812345678";
@@ -51,24 +55,6 @@ Scope& TheScope() {
   return scope;
 }
 
-std::string Frame(const std::string& body) {
-  const uint32_t n = static_cast<uint32_t>(body.size());
-  std::string frame{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
-                    static_cast<char>(n >> 24)};
-  return frame + body;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 bool ReadAll(int fd, char* data, size_t size) {
   while (size > 0) {
     const ssize_t n = read(fd, data, size);
@@ -85,28 +71,15 @@ class Host {
  public:
   Host() {
     signal(SIGPIPE, SIG_IGN);
-    int to[2], from[2];
-    if (pipe(to) != 0 || pipe(from) != 0) std::abort();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, to[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, from[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, to[1]);
-    posix_spawn_file_actions_addclose(&actions, from[0]);
-    char* argv[] = {const_cast<char*>(TESSALINE_HOST_PATH), nullptr};
-    if (posix_spawn(&pid_, TESSALINE_HOST_PATH, &actions, nullptr, argv, environ) != 0) std::abort();
-    posix_spawn_file_actions_destroy(&actions);
-    close(to[0]);
-    close(from[1]);
-    in_ = to[1];
-    out_ = from[0];
+    const Child child = StartChild(TESSALINE_HOST_PATH, nullptr);
+    pid_ = child.pid;
+    in_ = child.in;
+    out_ = child.out;
   }
   ~Host() {
     close(in_);
     close(out_);
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+    WaitChild(pid_);
   }
 
   // The host's CPU time so far (user and system), in seconds, from
