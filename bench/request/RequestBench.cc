@@ -10,7 +10,6 @@
 #include <benchmark/benchmark.h>
 #include <errno.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <openssl/pem.h>
@@ -18,16 +17,18 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "bench/support/HostProcess.h"
+#include "bench/support/PrivateScopes.h"
 
 namespace {
 
 using tessaline::bench::Child;
 using tessaline::bench::Frame;
+using tessaline::bench::PrivateScopes;
 using tessaline::bench::StartChild;
 using tessaline::bench::WaitChild;
 using tessaline::bench::WriteAll;
@@ -36,22 +37,8 @@ constexpr char kSubject[] = "CN=Alice Zhang,OU=Retail,O=Example Bank,L=Haidian,S
 constexpr char kDistId[] = "1234567812345678";
 
 // A throw-away user and machine scope for the whole run.
-struct Scope {
-  std::string root;
-  Scope() {
-    std::string pattern = std::filesystem::temp_directory_path().string() + "/tessaline-bench-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    root = pattern;
-    setenv("XDG_DATA_HOME", (root + "/user").c_str(), 1);
-    setenv("TESSALINE_MACHINE_DIR", (root + "/machine").c_str(), 1);
-  }
-  ~Scope() {
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
-  }
-};
-Scope& TheScope() {
-  static Scope scope;
+PrivateScopes& TheScope() {
+  static PrivateScopes scope;
   return scope;
 }
 
@@ -182,7 +169,7 @@ void OpensslRsaRequest(benchmark::State& state) {
 // With PERSIST, the key pair is also written to a file, as the host keeps
 // it in its container.
 void OpensslSm2Request(benchmark::State& state, bool persist) {
-  const std::string key_file = TheScope().root + "/key.der";
+  const std::string key_file = TheScope().root() + "/key.der";
   for (auto _ : state) {
     EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "SM2");
     bool ok = key != nullptr && SignRequest(key, EVP_sm3(), true);

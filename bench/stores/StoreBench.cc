@@ -3,13 +3,13 @@
 // the serial number, the validity in local time and read the provider.
 // Also the cost of one addition (one transaction) to a large store.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <cstdio>
-#include <filesystem>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "bench/support/PrivateScopes.h"
 #include "platform/cert/Cert.h"
 #include "platform/storage/Database.h"
 #include "tests/cert/CertFactory.h"
@@ -24,11 +24,6 @@ constexpr DWORD kNameType = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG | CE
 class ScopeWithStore {
  public:
   ScopeWithStore() {
-    std::string pattern = std::filesystem::temp_directory_path().string() + "/tessaline-bench-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    root_ = pattern;
-    setenv("XDG_DATA_HOME", (root_ + "/user").c_str(), 1);
-    setenv("TESSALINE_MACHINE_DIR", (root_ + "/machine").c_str(), 1);
     tessaline::test::CertFactory factory;
     HCERTSTORE store = Open(0);
     CRYPT_KEY_PROV_INFO info{const_cast<LPWSTR>(u"container"), const_cast<LPWSTR>(u"Vendor CSP"), 1, 0, 0, nullptr,
@@ -46,11 +41,8 @@ class ScopeWithStore {
     (void)CertCloseStore(store, 0);
     for (int i = 0; i < 1000; ++i) spare_.push_back(factory.Make("Spare " + std::to_string(i), 5000000 + i));
   }
-  ~ScopeWithStore() {
-    tessaline::storage::Database::CloseAll();
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-  }
+  // The databases are closed before the scopes' folder goes.
+  ~ScopeWithStore() { tessaline::storage::Database::CloseAll(); }
 
   static HCERTSTORE Open(DWORD flags) {
     return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
@@ -59,7 +51,7 @@ class ScopeWithStore {
   std::vector<std::vector<uint8_t>> spare_;
 
  private:
-  std::string root_;
+  tessaline::bench::PrivateScopes scopes_;
 };
 
 ScopeWithStore& Scope() {
