@@ -63,6 +63,17 @@ CallRecord Record(Call call, DWORD value, DWORD flags, bool size_query = false) 
   return record;
 }
 
+// Destroys the key or hash behind HANDLE once its provider's hook allows
+// the call.
+template <typename T>
+DWORD Destroy(HandleTable<T>& table, ULONG_PTR handle, Call call) {
+  std::shared_ptr<T> object = table.Find(handle);
+  if (!object) return ERROR_INVALID_HANDLE;
+  const DWORD hooked = object->context->provider->BeforeCall(Record(call, 0, 0));
+  if (hooked != ERROR_SUCCESS) return hooked;
+  return table.Remove(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
 }  // namespace
 
 BOOL CryptEnumProvidersW(DWORD dwIndex, DWORD* pdwReserved, DWORD dwFlags, DWORD* pdwProvType, LPWSTR szProvName,
@@ -168,13 +179,7 @@ BOOL CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
 }
 
 BOOL CryptDestroyKey(HCRYPTKEY hKey) {
-  return Run([&]() -> DWORD {
-    std::shared_ptr<Key> key = Keys().Find(hKey);
-    if (!key) return ERROR_INVALID_HANDLE;
-    const DWORD hooked = key->context->provider->BeforeCall(Record(Call::kDestroyKey, 0, 0));
-    if (hooked != ERROR_SUCCESS) return hooked;
-    return Keys().Remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
-  });
+  return Run([&] { return Destroy(Keys(), hKey, Call::kDestroyKey); });
 }
 
 BOOL CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD dwFlags, BYTE* pbData,
@@ -288,13 +293,7 @@ BOOL CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen, DWORD 
 }
 
 BOOL CryptDestroyHash(HCRYPTHASH hHash) {
-  return Run([&]() -> DWORD {
-    std::shared_ptr<Hash> hash = Hashes().Find(hHash);
-    if (!hash) return ERROR_INVALID_HANDLE;
-    const DWORD hooked = hash->context->provider->BeforeCall(Record(Call::kDestroyHash, 0, 0));
-    if (hooked != ERROR_SUCCESS) return hooked;
-    return Hashes().Remove(hHash) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
-  });
+  return Run([&] { return Destroy(Hashes(), hHash, Call::kDestroyHash); });
 }
 
 BOOL CryptSignHashW(HCRYPTHASH hHash, DWORD dwKeySpec, LPCWSTR szDescription, DWORD dwFlags, BYTE* pbSignature,
