@@ -77,6 +77,20 @@ DWORD FindContainer(Database& db, const std::string& provider, const std::string
   return ERROR_SUCCESS;
 }
 
+// Runs FN(db, id) as one transaction on the user database, ID the row of
+// the named container; NTE_BAD_KEYSET when there is none.
+template <typename Fn>
+DWORD InContainer(const std::string& provider, const std::string& name, Fn&& fn) {
+  return WithDatabase([&](Database& db) {
+    return InTransaction(db, [&]() -> DWORD {
+      int64_t id = 0;
+      const DWORD found = FindContainer(db, provider, name, &id);
+      if (found != ERROR_SUCCESS) return found;
+      return fn(db, id);
+    });
+  });
+}
+
 DWORD StepDone(Statement& statement) {
   if (!statement.ok()) return ERROR_INTERNAL_ERROR;
   const int rc = statement.Step();
@@ -100,19 +114,14 @@ DWORD ContainerStore::Create(const std::string& provider, const std::string& nam
 }
 
 DWORD ContainerStore::Delete(const std::string& provider, const std::string& name) {
-  return WithDatabase([&](Database& db) {
-    return InTransaction(db, [&]() -> DWORD {
-      int64_t id = 0;
-      const DWORD found = FindContainer(db, provider, name, &id);
-      if (found != ERROR_SUCCESS) return found;
-      Statement keys(db, "DELETE FROM crypt_keys WHERE container = ?1");
-      keys.Bind(1, id);
-      const DWORD error = StepDone(keys);
-      if (error != ERROR_SUCCESS) return error;
-      Statement container(db, "DELETE FROM crypt_containers WHERE id = ?1");
-      container.Bind(1, id);
-      return StepDone(container);
-    });
+  return InContainer(provider, name, [&](Database& db, int64_t id) -> DWORD {
+    Statement keys(db, "DELETE FROM crypt_keys WHERE container = ?1");
+    keys.Bind(1, id);
+    const DWORD error = StepDone(keys);
+    if (error != ERROR_SUCCESS) return error;
+    Statement container(db, "DELETE FROM crypt_containers WHERE id = ?1");
+    container.Bind(1, id);
+    return StepDone(container);
   });
 }
 
@@ -141,28 +150,23 @@ DWORD ContainerStore::List(const std::string& provider, std::vector<std::string>
 }
 
 DWORD ContainerStore::PutKey(const std::string& provider, const std::string& name, const StoredKey& key) {
-  return WithDatabase([&](Database& db) {
-    return InTransaction(db, [&]() -> DWORD {
-      int64_t id = 0;
-      const DWORD found = FindContainer(db, provider, name, &id);
-      if (found != ERROR_SUCCESS) return found;
-      Statement put(db,
-                    "INSERT OR REPLACE INTO crypt_keys "
-                    "(container, key_spec, algorithm, bits, exportable, private_key, certificate) "
-                    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-      put.Bind(1, id)
-          .Bind(2, int64_t{key.key_spec})
-          .Bind(3, int64_t{key.algorithm})
-          .Bind(4, int64_t{key.bits})
-          .Bind(5, int64_t{key.exportable ? 1 : 0})
-          .BindBlob(6, key.private_key);
-      if (key.certificate.empty()) {
-        put.BindNull(7);
-      } else {
-        put.BindBlob(7, key.certificate);
-      }
-      return StepDone(put);
-    });
+  return InContainer(provider, name, [&](Database& db, int64_t id) -> DWORD {
+    Statement put(db,
+                  "INSERT OR REPLACE INTO crypt_keys "
+                  "(container, key_spec, algorithm, bits, exportable, private_key, certificate) "
+                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    put.Bind(1, id)
+        .Bind(2, int64_t{key.key_spec})
+        .Bind(3, int64_t{key.algorithm})
+        .Bind(4, int64_t{key.bits})
+        .Bind(5, int64_t{key.exportable ? 1 : 0})
+        .BindBlob(6, key.private_key);
+    if (key.certificate.empty()) {
+      put.BindNull(7);
+    } else {
+      put.BindBlob(7, key.certificate);
+    }
+    return StepDone(put);
   });
 }
 
@@ -194,17 +198,12 @@ DWORD ContainerStore::GetKey(const std::string& provider, const std::string& nam
 
 DWORD ContainerStore::SetCertificate(const std::string& provider, const std::string& name, DWORD key_spec,
                                      const std::vector<uint8_t>& certificate) {
-  return WithDatabase([&](Database& db) {
-    return InTransaction(db, [&]() -> DWORD {
-      int64_t id = 0;
-      const DWORD found = FindContainer(db, provider, name, &id);
-      if (found != ERROR_SUCCESS) return found;
-      Statement set(db, "UPDATE crypt_keys SET certificate = ?1 WHERE container = ?2 AND key_spec = ?3");
-      set.BindBlob(1, certificate).Bind(2, id).Bind(3, int64_t{key_spec});
-      const DWORD error = StepDone(set);
-      if (error != ERROR_SUCCESS) return error;
-      return sqlite3_changes(db.handle()) == 1 ? ERROR_SUCCESS : Bits(NTE_NO_KEY);
-    });
+  return InContainer(provider, name, [&](Database& db, int64_t id) -> DWORD {
+    Statement set(db, "UPDATE crypt_keys SET certificate = ?1 WHERE container = ?2 AND key_spec = ?3");
+    set.BindBlob(1, certificate).Bind(2, id).Bind(3, int64_t{key_spec});
+    const DWORD error = StepDone(set);
+    if (error != ERROR_SUCCESS) return error;
+    return sqlite3_changes(db.handle()) == 1 ? ERROR_SUCCESS : Bits(NTE_NO_KEY);
   });
 }
 
